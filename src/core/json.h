@@ -1,0 +1,38 @@
+// JSON as real agent files need it, on top of nlohmann's ordered_json: a
+// parser that refuses a byte-order mark, invalid UTF-8 and deep nesting and
+// stays linear in the number of keys, short error texts with a position,
+// value equality that tells integers from floats, and a pretty printer whose
+// floats read back exactly.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "util/result.h"
+
+namespace json {
+
+using Value = nlohmann::ordered_json;
+
+struct ParseError {
+    std::string message;  // short: the description, never the offending text
+    std::size_t line = 1;
+    std::size_t column = 1;
+};
+
+inline constexpr std::size_t max_depth = 128;
+
+// Parses exactly one JSON value; white space may surround it.
+util::Result<Value, ParseError> parse(std::string_view text);
+
+// Pretty text with a two-space indent and no final newline.
+util::Result<std::string> print_pretty(const Value& value);
+
+// Structural equality: objects as maps, an integer never equal to a float,
+// signed and unsigned integers by their mathematical value.
+bool equal(const Value& a, const Value& b);
+
+}  // namespace json

@@ -1,0 +1,41 @@
+// The output sink every command writes through.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace core {
+
+class Reporter {
+public:
+    Reporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    // "{}\n" on standard output.
+    void print_line(std::string_view text);
+    void print_blank_line();
+    // "warning: {}\n" on standard error, counted.
+    void report_warning(std::string_view text);
+    // "error: {}\n" on standard error, counted.
+    void report_error(std::string_view text);
+    // The value pretty-printed with a two-space indent, then "\n".
+    void print_json(const nlohmann::ordered_json& value);
+
+    std::uint64_t errors() const { return errors_; }
+    std::uint64_t warnings() const { return warnings_; }
+
+private:
+    // A failed write is dropped: the run goes on and the counts stand.
+    static void write(std::ostream& stream, std::string_view a, std::string_view b = {},
+                      std::string_view c = {});
+
+    std::ostream& out_;
+    std::ostream& err_;
+    std::uint64_t errors_ = 0;
+    std::uint64_t warnings_ = 0;
+};
+
+}  // namespace core

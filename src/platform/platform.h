@@ -1,0 +1,106 @@
+// The one place the program talks to the operating system. Everything else
+// reaches files, links, processes and clocks through these calls.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "util/result.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+using util::IoResult;
+using util::IoStatus;
+
+enum class FileKind { regular, directory, symlink, other };
+
+struct Metadata {
+    FileKind kind = FileKind::other;
+    std::uintmax_t size = 0;
+    unsigned mode = 0;  // permission bits (the low twelve bits of st_mode)
+
+    bool is_dir() const { return kind == FileKind::directory; }
+    bool is_symlink() const { return kind == FileKind::symlink; }
+    bool is_regular() const { return kind == FileKind::regular; }
+};
+
+// Metadata of the path itself, a symbolic link not followed (lstat).
+IoResult<Metadata> symlink_metadata(const fs::path& path);
+// Metadata of what the path designates, every link followed (stat).
+IoResult<Metadata> metadata(const fs::path& path);
+
+// The stored text of a symbolic link.
+IoResult<fs::path> read_link(const fs::path& path);
+// A symbolic link at `link` holding exactly `target`. `directory` is a hint
+// some systems need; POSIX links have no kind.
+IoStatus create_symlink(const fs::path& target, const fs::path& link, bool directory);
+// The absolute path with every link followed (realpath).
+IoResult<fs::path> final_path(const fs::path& path);
+
+// Names in a directory, without "." and "..", in the order the system gives.
+IoResult<std::vector<std::string>> list_directory(const fs::path& dir);
+
+// The whole file as bytes.
+IoResult<std::string> read_file(const fs::path& path);
+
+// Creates the directory and every missing parent; an existing directory is fine.
+IoStatus create_directories(const fs::path& dir);
+// Removes a file or a link (never what the link points to), or an empty directory.
+IoStatus remove_file(const fs::path& path);
+// Removes a directory tree without following links inside it.
+IoStatus remove_tree(const fs::path& path);
+// Replaces `to` by `from` in one step.
+IoStatus rename_replace(const fs::path& from, const fs::path& to);
+
+// A file opened for writing; closed when the handle goes away.
+class File {
+public:
+    File() = default;
+    explicit File(int fd) : fd_(fd) {}
+    File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Writes every byte, retrying interrupted and short writes.
+    IoStatus write_all(std::string_view bytes);
+    // Flushes the file's data to disk.
+    IoStatus sync();
+    // Sets the permission bits.
+    IoStatus set_mode(unsigned mode);
+    IoStatus close();
+
+private:
+    int fd_ = -1;
+};
+
+// Creates a new file for writing; fails when anything exists at the path.
+// `mode` is handed to the system, which applies the umask.
+IoResult<File> create_new_file(const fs::path& path, unsigned mode = 0666);
+// Opens a file for writing, creating it when missing, never truncating.
+IoResult<File> open_for_writing(const fs::path& path);
+// Writes the whole file in place: created when missing, else truncated.
+IoStatus write_file(const fs::path& path, std::string_view bytes);
+// Flushes a directory's entries to disk; best effort, errors are returned.
+IoStatus sync_directory(const fs::path& dir);
+
+// An exclusive advisory lock on an open file, without waiting. Returns
+// true when taken, false when another holder has it.
+IoResult<bool> try_lock_exclusive(const File& file);
+
+// The current process id.
+std::uint64_t process_id();
+// The current working directory.
+IoResult<fs::path> current_directory();
+// A clock that never goes backwards.
+using Clock = std::chrono::steady_clock;
+void sleep_for(std::chrono::milliseconds duration);
+
+}  // namespace platform

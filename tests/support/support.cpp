@@ -1,0 +1,113 @@
+#include "support/support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "mirthlode-test-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make read-only directories left by a test removable again.
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << content;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+RunResult run_mirthlode(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env, const std::string& input) {
+    int out_pipe[2], err_pipe[2], in_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<std::string> argv_s{MIRTHLODE_BIN};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<std::string> env_s;
+    for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
+
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in_pipe[0], 0);
+        ::dup2(out_pipe[1], 1);
+        ::dup2(err_pipe[1], 2);
+        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) ::close(fd);
+        std::vector<char*> argv;
+        for (auto& a : argv_s) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env_s) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    ::close(in_pipe[0]);
+    if (!input.empty()) {
+        [[maybe_unused]] auto n = ::write(in_pipe[1], input.data(), input.size());
+    }
+    ::close(in_pipe[1]);
+
+    RunResult result;
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            } else {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+Home::Home() {
+    env_["HOME"] = dir_.path().string();
+    env_["MIRTHLODE_TARGET_ROOT"] = dir_.path().string();
+    env_["XDG_CONFIG_HOME"] = (dir_.path() / ".config").string();
+    env_["XDG_STATE_HOME"] = (dir_.path() / ".local/state").string();
+    env_["PATH"] = "/usr/bin:/bin";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,61 @@
+// Helpers shared by the tests: throw-away directories, files, and running the
+// built binary in a throw-away home.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const fs::path& rel) const { return path_ / rel; }
+
+private:
+    fs::path path_;
+};
+
+// Writes a file, creating its parent directories.
+void write_file(const fs::path& path, const std::string& content);
+// The whole file; an empty string when it cannot be read.
+std::string read_file(const fs::path& path);
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int code = -1;
+};
+
+// Runs the built mirthlode with exactly these arguments (the program path is
+// added) and exactly this environment, nothing inherited.
+RunResult run_mirthlode(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env, const std::string& input = "");
+
+// A throw-away home for end-to-end runs: HOME, MIRTHLODE_TARGET_ROOT and the
+// XDG directories all point inside it.
+class Home {
+public:
+    Home();
+    const fs::path& path() const { return dir_.path(); }
+    fs::path operator/(const fs::path& rel) const { return dir_.path() / rel; }
+    std::map<std::string, std::string>& env() { return env_; }
+    RunResult run(const std::vector<std::string>& args) const { return run_mirthlode(args, env_); }
+
+private:
+    TempDir dir_;
+    std::map<std::string, std::string> env_;
+};
+
+}  // namespace testing_support

@@ -3,9 +3,11 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/agents.h"
 #include "core/cli.h"
 #include "core/config.h"
 #include "core/report.h"
+#include "fanout/sync.h"
 
 namespace {
 
@@ -14,34 +16,21 @@ using core::Reporter;
 using core::RunContext;
 using core::Subcommand;
 
-constexpr std::string_view builtin_agent_names[] = {
-    "claude", "codex", "opencode", "pi",     "oh-my-pi", "openclaw",
-    "hermes", "gemini", "cursor",  "windsurf", "roo",    "cline"};
+bool is_builtin_agent(std::string_view name) { return core::agent_by_name(name) != nullptr; }
 
-bool is_builtin_agent(std::string_view name) {
-    for (auto known : builtin_agent_names) {
-        if (known == name) return true;
-    }
-    return false;
+std::string unknown_agent_text(const std::string& server, const std::string& agent) {
+    return "mcp." + server + " names `" + agent + "`, which is not an agent mirthlode knows about";
 }
 
 // The first agent named by an allowlist or a Tweak that is not built in:
 // servers in name order, each server's list before its Tweaks.
 std::optional<std::string> check_mcp_agent_names(const Config& config) {
     for (const auto& [server, settings] : config.mcp) {
-        if (settings.agents) {
-            for (const auto& agent : *settings.agents) {
-                if (!is_builtin_agent(agent)) {
-                    return "mcp." + server + " names `" + agent +
-                           "`, which is not an agent mirthlode knows about";
-                }
-            }
+        for (const auto& agent : settings.agents.value_or(std::vector<std::string>{})) {
+            if (!is_builtin_agent(agent)) return unknown_agent_text(server, agent);
         }
         for (const auto& [agent, tweak] : settings.tweaks) {
-            if (!is_builtin_agent(agent)) {
-                return "mcp." + server + " names `" + agent +
-                       "`, which is not an agent mirthlode knows about";
-            }
+            if (!is_builtin_agent(agent)) return unknown_agent_text(server, agent);
         }
     }
     return std::nullopt;
@@ -69,7 +58,7 @@ int dispatch(const RunContext& ctx, const Config& config, Reporter& reporter, co
     return std::visit(
         [&](const auto& cmd) -> int {
             using T = std::decay_t<decltype(cmd)>;
-            if constexpr (std::is_same_v<T, Subcommand::Sync>) return not_built(reporter, "sync");
+            if constexpr (std::is_same_v<T, Subcommand::Sync>) return fanout::run_sync(ctx, config, reporter, cmd.dry_run);
             if constexpr (std::is_same_v<T, Subcommand::Init>) return not_built(reporter, "init");
             if constexpr (std::is_same_v<T, Subcommand::Adopt>) return not_built(reporter, "adopt");
             if constexpr (std::is_same_v<T, Subcommand::Revert>) return not_built(reporter, "revert");

@@ -1,10 +1,13 @@
-// The command line: its definition, parsing, help and errors.
+// The command line of mirthlode: its definition and the command it names.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "core/cli_def.h"
+#include "util/result.h"
 
 namespace core {
 
@@ -27,6 +30,14 @@ struct Subcommand {
     struct Doctor {};
     std::variant<Sync, Init, Adopt, Revert, Status, Mcp, Doctor> command;
 };
+
+// The whole definition: the top level with every subcommand.
+CommandDef cli_command();
+CommandDef define_subcommands(CommandDef command);
+
+// The command a successful parse names, or the message of what is missing.
+util::Result<Subcommand> to_subcommand(const ArgMatches& matches);
+util::Result<McpCommand> parse_mcp_command(const ArgMatches& matches);
 
 // What parsing the argument list gives: a command to run, or a text to print
 // and the exit code to end with (help and version on standard output with 0,

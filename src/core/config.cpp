@@ -1,8 +1,165 @@
-// Placeholder until the TOML reader lands: every file reads as empty.
 #include "core/config.h"
+
+#include <cmath>
+#include <system_error>
+
+#include "core/agent_files.h"
+#include "platform/platform.h"
+#include "toml/document.h"
+#include "util/utf8.h"
 
 namespace core {
 
-util::Result<Config> load_config(const std::filesystem::path&) { return Config{}; }
+namespace {
+
+using util::error;
+
+std::string table_path_error(const std::filesystem::path& path, const std::string& problem) {
+    return path.string() + ": " + problem;
+}
+
+util::Status<> load_targets(const std::filesystem::path& path, const toml::Table& targets, Config& config) {
+    for (const toml::Entry& entry : targets) {
+        const toml::Value* value = entry.item().as_value();
+        if (!value || !value->is_bool())
+            return error(table_path_error(path, "targets." + entry.key() + " must be true or false"));
+        if (!value->as_bool()) config.disabled.push_back(entry.key());
+    }
+    return {};
+}
+
+const std::string* string_at(const toml::Table& table, std::string_view key) {
+    const toml::Item* item = table.get(key);
+    const toml::Value* value = item ? item->as_value() : nullptr;
+    return value && value->is_string() ? &value->as_string() : nullptr;
+}
+
+util::Status<> load_custom(const std::filesystem::path& path, const toml::Table& custom, Config& config) {
+    for (const toml::Entry& entry : custom) {
+        const toml::Table* table = entry.item().as_table();
+        if (!table) return error(table_path_error(path, "custom." + entry.key() + " must be a table"));
+        const std::string* root = string_at(*table, "root");
+        if (!root) return error(table_path_error(path, "custom." + entry.key() + " needs a `root`"));
+        CustomAgent agent{entry.key(), *root, {}};
+        for (Family family : all_families) {
+            if (const std::string* dir = string_at(*table, family_name(family))) agent.surfaces[family] = *dir;
+        }
+        if (const std::string* dir = string_at(*table, "subagents")) agent.surfaces[Family::agents] = *dir;
+        config.custom.push_back(std::move(agent));
+    }
+    return {};
+}
+
+util::Status<> load_server(const std::filesystem::path& path, const std::string& server, const toml::Table& table,
+                           McpServerSettings& settings) {
+    for (const toml::Entry& entry : table) {
+        const std::string& key = entry.key();
+        if (key == "agents") {
+            const toml::Value* value = entry.item().as_value();
+            if (!value || !value->is_array())
+                return error(table_path_error(path, "mcp." + server + ".agents must be a list of agent names"));
+            std::vector<std::string> agents;
+            for (const toml::Value& name : value->as_array()) {
+                if (!name.is_string())
+                    return error(table_path_error(path, "mcp." + server + ".agents must hold agent names"));
+                agents.push_back(name.as_string());
+            }
+            settings.agents = std::move(agents);
+        } else if (key == "tweaks") {
+            const toml::Table* tweaks = entry.item().as_table();
+            if (!tweaks)
+                return error(table_path_error(path, "mcp." + server + ".tweaks must be a table of agents"));
+            for (const toml::Entry& tweak : *tweaks) {
+                if (!tweak.item().is_table())
+                    return error(table_path_error(path, "mcp." + server + ".tweaks." + tweak.key() + " must be a table"));
+                settings.tweaks[tweak.key()] = toml_item_to_json(tweak.item());
+            }
+        } else {
+            return error(table_path_error(
+                path, "mcp." + server + "." + key + " is not a setting — expected `agents` or `tweaks`"));
+        }
+    }
+    return {};
+}
+
+util::Status<> load_mcp(const std::filesystem::path& path, const toml::Item& item, Config& config) {
+    const toml::Table* servers = item.as_table();
+    if (!servers) return error(table_path_error(path, "`mcp` must be a table of servers written as [mcp.<name>]"));
+    for (const toml::Entry& entry : *servers) {
+        const toml::Table* table = entry.item().as_table();
+        if (!table) return error(table_path_error(path, "mcp." + entry.key() + " must be a table"));
+        McpServerSettings settings;
+        if (auto status = load_server(path, entry.key(), *table, settings); !status) return status;
+        config.mcp[entry.key()] = std::move(settings);
+    }
+    return {};
+}
+
+json::Value table_to_json(const toml::Table& table) {
+    json::Value object = json::Value::object();
+    for (const toml::Entry& entry : table) object[entry.key()] = toml_item_to_json(entry.item());
+    return object;
+}
+
+}  // namespace
+
+util::Result<Config> load_config(const std::filesystem::path& config_dir) {
+    std::filesystem::path path = config_dir / "mirthlode.toml";
+    auto bytes = platform::read_file(path);
+    if (!bytes) {
+        if (bytes.error() == std::errc::no_such_file_or_directory) return Config{};
+        return error("cannot read " + path.string() + ": " + bytes.error().message());
+    }
+    const std::string& text = *bytes;
+    if (!util::is_utf8(text)) return error("cannot read " + path.string() + ": stream did not contain valid UTF-8");
+    auto document = toml::parse(text);
+    if (!document)
+        return error(path.string() + " is not valid TOML (" + invalid_toml_text(text, document.error().offset) + ")");
+
+    Config config;
+    const toml::Table& root = document->root();
+    if (const toml::Item* targets = root.get("targets"); targets && targets->is_table()) {
+        if (auto status = load_targets(path, *targets->as_table(), config); !status) return status.error();
+    }
+    if (const toml::Item* custom = root.get("custom"); custom && custom->is_table()) {
+        if (auto status = load_custom(path, *custom->as_table(), config); !status) return status.error();
+    }
+    if (const toml::Item* mcp = root.get("mcp")) {
+        if (auto status = load_mcp(path, *mcp, config); !status) return status.error();
+    }
+    return config;
+}
+
+json::Value toml_item_to_json(const toml::Item& item) {
+    if (const toml::Value* value = item.as_value()) return toml_value_to_json(*value);
+    if (const toml::Table* table = item.as_table()) return table_to_json(*table);
+    json::Value array = json::Value::array();
+    for (const toml::Table& table : *item.as_array_of_tables()) array.push_back(table_to_json(table));
+    return array;
+}
+
+json::Value toml_value_to_json(const toml::Value& value) {
+    switch (value.kind()) {
+    case toml::Value::Kind::string: return value.as_string();
+    case toml::Value::Kind::integer: return value.as_integer();
+    case toml::Value::Kind::floating: {
+        double number = value.as_float();
+        return std::isfinite(number) ? json::Value(number) : json::Value(nullptr);
+    }
+    case toml::Value::Kind::boolean: return value.as_bool();
+    case toml::Value::Kind::datetime: return value.as_datetime().text;
+    case toml::Value::Kind::array: {
+        json::Value array = json::Value::array();
+        for (const toml::Value& element : value.as_array()) array.push_back(toml_value_to_json(element));
+        return array;
+    }
+    case toml::Value::Kind::inline_table: {
+        json::Value object = json::Value::object();
+        for (const auto& [key, member] : value.as_inline_table()) object[key] = toml_value_to_json(member);
+        return object;
+    }
+    }
+    return nullptr;
+}
 
 }  // namespace core

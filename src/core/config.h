@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/family.h"
+#include "core/json.h"
+#include "toml/item.h"
 #include "util/result.h"
 
 namespace core {
@@ -36,5 +38,11 @@ struct Config {
 
 // Reads <config_dir>/mirthlode.toml; a missing file is the empty Config.
 util::Result<Config> load_config(const std::filesystem::path& config_dir);
+
+// A TOML item or value as JSON: tables and inline tables become objects in
+// document order, arrays of tables arrays of objects, date-times their TOML
+// text, and an infinite or NaN float null.
+json::Value toml_item_to_json(const toml::Item& item);
+json::Value toml_value_to_json(const toml::Value& value);
 
 }  // namespace core

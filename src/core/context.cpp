@@ -1,9 +1,13 @@
 #include "core/context.h"
 
+#include "util/utf8.h"
+
 namespace core {
 
 EnvMap::EnvMap(const EnvPairs& pairs) {
-    for (const auto& [name, value] : pairs) vars_.insert_or_assign(name, value);
+    for (const auto& [name, value] : pairs) {
+        if (util::is_utf8(name) && util::is_utf8(value)) vars_.insert_or_assign(name, value);
+    }
 }
 
 std::optional<std::string_view> EnvMap::get(std::string_view name) const {

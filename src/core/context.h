@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 using EnvPairs = std::vector<std::pair<std::string, std::string>>;
 
 // The environment, read once at start. Look-ups are exact, byte for byte;
-// of two entries with the same name the later one counts.
+// of two entries with the same name the later one counts. An entry whose
+// name or value is not UTF-8 text is left out.
 class EnvMap {
 public:
     EnvMap() = default;

@@ -25,10 +25,13 @@ struct ParseError {
 
 inline constexpr std::size_t max_depth = 128;
 
-// Parses exactly one JSON value; white space may surround it.
+// Parses exactly one JSON value; white space may surround it. Refuses a
+// byte-order mark, text that is not UTF-8 and nesting deeper than max_depth.
+// A key given twice keeps its first place and takes the later value.
 util::Result<Value, ParseError> parse(std::string_view text);
 
-// Pretty text with a two-space indent and no final newline.
+// Pretty text with a two-space indent and no final newline; objects keep
+// their key order. Fails on a string that is not UTF-8.
 util::Result<std::string> print_pretty(const Value& value);
 
 // Structural equality: objects as maps, an integer never equal to a float,

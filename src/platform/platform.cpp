@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdlib>
 #include <thread>
@@ -31,13 +32,44 @@ Metadata from_stat(const struct stat& st) {
     return m;
 }
 
-// Opens read-only and retries an interrupted open.
+// Opens with the given flags, close-on-exec, retrying an interrupted open.
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `s`, or the
+// length of its longest invalid prefix (at least 1) negated.
+int utf8_sequence(std::string_view s) {
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char b0 = byte(0);
+    if (b0 < 0x80) return 1;
+    int len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return -1;
+    }
+    for (int i = 1; i < len; ++i) {
+        if (static_cast<size_t>(i) >= s.size()) return -i;
+        unsigned char b = byte(static_cast<size_t>(i));
+        if (b < lo || b > hi) return -i;
+        lo = 0x80;
+        hi = 0xBF;
+    }
+    return len;
 }
 
 }  // namespace
@@ -96,6 +128,23 @@ IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
     return names;
 }
 
+std::string lossy_text(const fs::path& path) {
+    std::string_view rest = path.native();
+    std::string text;
+    text.reserve(rest.size());
+    while (!rest.empty()) {
+        int n = utf8_sequence(rest);
+        if (n > 0) {
+            text.append(rest.substr(0, static_cast<size_t>(n)));
+        } else {
+            text.append("\xEF\xBF\xBD");
+            n = -n;
+        }
+        rest.remove_prefix(static_cast<size_t>(n));
+    }
+    return text;
+}
+
 IoResult<std::string> read_file(const fs::path& path) {
     int fd = open_retrying(path.c_str(), O_RDONLY);
     if (fd < 0) return last_error();
@@ -124,10 +173,11 @@ IoStatus create_directories(const fs::path& dir) {
 
 IoStatus remove_file(const fs::path& path) {
     if (::unlink(path.c_str()) == 0) return {};
-    if (errno == EISDIR || errno == EPERM) {
-        if (::rmdir(path.c_str()) == 0) return {};
-    }
-    return last_error();
+    const std::error_code unlink_error = last_error();
+    if (errno != EISDIR && errno != EPERM) return unlink_error;
+    if (::rmdir(path.c_str()) == 0) return {};
+    // Not a directory after all: the refusal to unlink is the answer.
+    return errno == ENOTDIR ? unlink_error : last_error();
 }
 
 IoStatus remove_tree(const fs::path& path) {
@@ -211,6 +261,20 @@ IoStatus sync_directory(const fs::path& dir) {
     return file.sync();
 }
 
+IoResult<Directory> open_directory(const fs::path& dir) {
+    int fd = open_retrying(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return last_error();
+    return Directory(File(fd));
+}
+
+IoResult<std::string> read_link_in(const Directory& dir, const std::string& name) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlinkat(dir.fd(), name.c_str(), buf, sizeof buf);
+    if (n < 0) return last_error();
+    if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+    return std::make_error_code(std::errc::filename_too_long);
+}
+
 IoResult<bool> try_lock_exclusive(const File& file) {
     for (;;) {
         if (::flock(file.fd(), LOCK_EX | LOCK_NB) == 0) return true;
@@ -221,6 +285,19 @@ IoResult<bool> try_lock_exclusive(const File& file) {
 }
 
 std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
+
+std::vector<std::pair<std::string, std::string>> environment() {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        std::string_view text = *entry;
+        auto eq = text.find('=');
+        if (eq == std::string_view::npos) continue;
+        pairs.emplace_back(text.substr(0, eq), text.substr(eq + 1));
+    }
+    return pairs;
+}
+
+void ignore_broken_pipe() { ::signal(SIGPIPE, SIG_IGN); }
 
 IoResult<fs::path> current_directory() {
     std::error_code ec;

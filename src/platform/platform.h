@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/result.h"
@@ -43,6 +44,9 @@ IoResult<fs::path> final_path(const fs::path& path);
 
 // Names in a directory, without "." and "..", in the order the system gives.
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir);
+
+// The path as UTF-8 text; each maximal invalid byte sequence becomes U+FFFD.
+std::string lossy_text(const fs::path& path);
 
 // The whole file as bytes.
 IoResult<std::string> read_file(const fs::path& path);
@@ -91,12 +95,32 @@ IoStatus write_file(const fs::path& path, std::string_view bytes);
 // Flushes a directory's entries to disk; best effort, errors are returned.
 IoStatus sync_directory(const fs::path& dir);
 
+// An open directory, for looking up many names in it: each look-up walks one
+// name instead of the whole path. Closed when the handle goes away.
+class Directory {
+public:
+    explicit Directory(File file) : file_(std::move(file)) {}
+    int fd() const { return file_.fd(); }
+
+private:
+    File file_;
+};
+
+IoResult<Directory> open_directory(const fs::path& dir);
+// The stored text of the symbolic link `name` in the open directory.
+IoResult<std::string> read_link_in(const Directory& dir, const std::string& name);
+
 // An exclusive advisory lock on an open file, without waiting. Returns
 // true when taken, false when another holder has it.
 IoResult<bool> try_lock_exclusive(const File& file);
 
 // The current process id.
 std::uint64_t process_id();
+// The process environment as (name, value) pairs, in the order of the
+// environment block; an entry without "=" is left out.
+std::vector<std::pair<std::string, std::string>> environment();
+// A write to a closed pipe fails with an error instead of ending the process.
+void ignore_broken_pipe();
 // The current working directory.
 IoResult<fs::path> current_directory();
 // A clock that never goes backwards.

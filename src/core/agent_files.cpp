@@ -1,0 +1,136 @@
+#include "core/agent_files.h"
+
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "core/config.h"
+#include "core/fsutil.h"
+#include "platform/platform.h"
+#include "toml/document.h"
+#include "util/text_position.h"
+#include "util/utf8.h"
+
+namespace core {
+
+namespace {
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+util::Error left_untouched(const fs::path& path, const std::string& problem) {
+    return util::error(path.string() + ": " + problem + " — left untouched");
+}
+
+// The file's UTF-8 text, or nothing when the file does not exist.
+util::Result<std::optional<std::string>> read_text(const fs::path& path) {
+    auto bytes = platform::read_file(path);
+    if (!bytes) {
+        if (bytes.error() == std::errc::no_such_file_or_directory) return std::optional<std::string>();
+        return util::error("cannot read " + path.string() + ": " + bytes.error().message());
+    }
+    if (!util::is_utf8(*bytes))
+        return util::error("cannot read " + path.string() + ": stream did not contain valid UTF-8");
+    return std::optional<std::string>(std::move(*bytes));
+}
+
+util::Result<RemoveOutcome> write_back(const fs::path& path, const std::string& text) {
+    auto written = write_atomic(path, text);
+    if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+    return RemoveOutcome{true, std::move(*written)};
+}
+
+util::Result<json::Value> read_json_table(const fs::path& path, std::string_view key) {
+    auto document = read_json_file(path);
+    if (!document) return document.error();
+    json::Value table = json::Value::object();
+    if (!document->is_object()) return table;
+    auto member = document->find(key);
+    if (member == document->end()) return table;
+    if (!member->is_object()) return left_untouched(path, "`" + std::string(key) + "` is not an object");
+    return std::move(*member);
+}
+
+util::Result<RemoveOutcome> remove_json_entry(const fs::path& path, std::string_view key, std::string_view name) {
+    auto document = read_json_file(path);
+    if (!document) return document.error();
+    if (!document->is_object()) return RemoveOutcome{};
+    auto member = document->find(key);
+    if (member == document->end() || !member->is_object()) return RemoveOutcome{};
+    if (member->erase(std::string(name)) == 0) return RemoveOutcome{};
+    auto text = json::print_pretty(*document);
+    if (!text) return util::error(serialise_error(path, text.error().message));
+    return write_back(path, *text);
+}
+
+util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view text) {
+    auto document = toml::parse(text);
+    if (!document) return left_untouched(path, invalid_toml_text(text, document.error().offset));
+    return std::move(*document);
+}
+
+util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view key) {
+    auto text = read_toml_document(path);
+    if (!text) return text.error();
+    auto document = parse_toml(path, *text);
+    if (!document) return document.error();
+    const toml::Item* item = document->root().get(key);
+    if (!item) return json::Value::object();
+    if (!item->is_table()) return left_untouched(path, "`" + std::string(key) + "` is not a table");
+    return toml_item_to_json(*item);
+}
+
+util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_view key, std::string_view name) {
+    auto text = read_toml_document(path);
+    if (!text) return text.error();
+    if (util::is_blank(*text)) return RemoveOutcome{};
+    auto document = parse_toml(path, *text);
+    if (!document) return document.error();
+    toml::Table* table = nullptr;
+    if (toml::Item* item = document->root().get(key)) table = item->as_table();
+    if (!table || !table->remove(name)) return RemoveOutcome{};
+    // The document is written as rendered, without the byte-order mark the
+    // file may have begun with.
+    std::string rendered = document->render();
+    if (rendered.rfind(byte_order_mark, 0) == 0) rendered.erase(0, byte_order_mark.size());
+    return write_back(path, rendered);
+}
+
+}  // namespace
+
+util::Result<std::string> read_toml_document(const fs::path& path) {
+    auto text = read_text(path);
+    if (!text) return text.error();
+    return text->value_or(std::string());
+}
+
+util::Result<json::Value> read_json_file(const fs::path& path) {
+    auto text = read_text(path);
+    if (!text) return text.error();
+    if (!*text || util::is_blank(**text)) return json::Value::object();
+    auto value = json::parse(**text);
+    if (!value)
+        return util::error(path.string() + " is not valid JSON (line " + std::to_string(value.error().line) +
+                           ", column " + std::to_string(value.error().column) + ") — left untouched");
+    return std::move(*value);
+}
+
+util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {
+    return toml ? read_toml_table(path, key) : read_json_table(path, key);
+}
+
+util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,
+                                                std::string_view name) {
+    return toml ? remove_toml_entry(path, key, name) : remove_json_entry(path, key, name);
+}
+
+std::string invalid_toml_text(std::string_view text, std::size_t offset) {
+    auto position = util::position_of(text, offset);
+    return "invalid TOML (line " + std::to_string(position.line) + ", column " + std::to_string(position.column) +
+           ")";
+}
+
+std::string serialise_error(const fs::path& path, std::string_view error) {
+    return "cannot serialise " + path.string() + ": " + std::string(error);
+}
+
+}  // namespace core

@@ -1,0 +1,45 @@
+// The coding agents' own configuration files (JSON, or TOML for codex): read
+// whole, read the table under one top-level key, take one entry out of it.
+// Every failure is a finished text for the caller to report; a file that
+// cannot be read or parsed is never written.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/json.h"
+#include "util/result.h"
+
+namespace core {
+
+namespace fs = std::filesystem;
+
+// The file's text, byte-order mark and all; a missing file is the empty text.
+util::Result<std::string> read_toml_document(const fs::path& path);
+
+// The one JSON value the file holds; a missing or blank file is an empty object.
+util::Result<json::Value> read_json_file(const fs::path& path);
+
+// The table under the top-level `key`, as an object with its entries in file
+// order; empty when the file, the key or (for JSON) a top-level object is missing.
+util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml);
+
+struct RemoveOutcome {
+    bool removed = false;  // false: the entry was not there and nothing was written
+    fs::path written;      // the file written, a link's target when `path` is a link
+};
+
+// Removes the entry `name` from the table under `key` and writes the file back.
+util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,
+                                                std::string_view name);
+
+// "invalid TOML (line {}, column {})" for a parse error at byte `offset` of
+// `text`; both numbers count bytes from 1.
+std::string invalid_toml_text(std::string_view text, std::size_t offset);
+
+// "cannot serialise {path}: {error}", for a document the JSON printer refuses.
+std::string serialise_error(const fs::path& path, std::string_view error);
+
+}  // namespace core

@@ -1,0 +1,89 @@
+#include "core/commons.h"
+
+#include <algorithm>
+#include <string_view>
+#include <system_error>
+
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+
+constexpr std::string_view md_suffix = ".md";
+
+bool ends_with_md(std::string_view name) { return name.ends_with(md_suffix); }
+
+std::string without_md_suffixes(std::string_view name) {
+    while (ends_with_md(name)) name.remove_suffix(md_suffix.size());
+    return std::string(name);
+}
+
+CommonsWarning entry_warning(CommonsWarning::Kind kind, Family family, std::string name,
+                             std::string expected = {}) {
+    return CommonsWarning{kind, family, std::move(name), std::move(expected), {}, {}};
+}
+
+}  // namespace
+
+std::string display_commons_warning(const CommonsWarning& w) {
+    std::string prefix = "Commons " + std::string(family_name(w.family)) + "/" + w.name + ": ";
+    switch (w.kind) {
+        case CommonsWarning::Kind::dot_prefixed:
+            return prefix + "dot-prefixed names are invisible to agents and are never synced";
+        case CommonsWarning::Kind::not_a:
+            return prefix + "not a " + w.expected + ", skipped";
+        case CommonsWarning::Kind::missing_target:
+            return prefix + "symlink target is missing, skipped";
+        case CommonsWarning::Kind::unreadable:
+            return "cannot read " + platform::lossy_text(w.path) + ": " + w.error;
+    }
+    return {};
+}
+
+CommonsScan scan_commons_family(const fs::path& commons, Family family) {
+    using Kind = CommonsWarning::Kind;
+    CommonsScan scan;
+    fs::path dir = commons / family_name(family);
+    auto listing = platform::list_directory(dir);
+    if (!listing) {
+        if (listing.error() == std::errc::no_such_file_or_directory) return scan;
+        scan.warnings.push_back(
+            CommonsWarning{Kind::unreadable, family, {}, {}, dir, listing.error().message()});
+        return scan;
+    }
+
+    const bool skills = family == Family::skills;
+    const std::string expected = skills ? "directory" : "markdown file";
+    for (const std::string& on_disk : *listing) {
+        fs::path path = dir / on_disk;
+        std::string name = platform::lossy_text(on_disk);
+        if (name.starts_with(".")) {
+            scan.warnings.push_back(entry_warning(Kind::dot_prefixed, family, name));
+            continue;
+        }
+        auto own = platform::symlink_metadata(path);
+        auto followed = platform::metadata(path);
+        if (own && own->is_symlink() && !followed) {
+            scan.warnings.push_back(entry_warning(Kind::missing_target, family, name));
+            continue;
+        }
+        const bool is_dir = followed && followed->is_dir();
+        if (skills ? !is_dir : (is_dir || !ends_with_md(name))) {
+            scan.warnings.push_back(entry_warning(Kind::not_a, family, name, expected));
+            continue;
+        }
+        std::string entry_name = skills ? name : without_md_suffixes(name);
+        scan.entries.push_back(CommonsEntry{std::move(entry_name), std::move(name), std::move(path)});
+    }
+
+    std::stable_sort(scan.entries.begin(), scan.entries.end(),
+                     [](const CommonsEntry& a, const CommonsEntry& b) { return a.name < b.name; });
+    std::stable_sort(scan.warnings.begin(), scan.warnings.end(),
+                     [](const CommonsWarning& a, const CommonsWarning& b) {
+                         return display_commons_warning(a) < display_commons_warning(b);
+                     });
+    return scan;
+}
+
+}  // namespace core

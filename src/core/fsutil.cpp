@@ -1,0 +1,104 @@
+#include "core/fsutil.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+
+// The file that becomes the new content; removed unless it was moved into place.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(fs::path path) : path_(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!moved_) (void)platform::remove_file(path_);
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+    void disarm() { moved_ = true; }
+
+private:
+    fs::path path_;
+    bool moved_ = false;
+};
+
+// Where the bytes go: the file a link points to (its resolved target when it
+// dangles), else the path itself. The link is never replaced.
+fs::path destination_of(const fs::path& path) {
+    auto meta = platform::symlink_metadata(path);
+    if (!meta || !meta->is_symlink()) return path;
+    if (auto final = platform::final_path(path)) return std::move(final).value();
+    if (auto text = platform::read_link(path)) return resolve_link_target(path, *text);
+    return path;
+}
+
+fs::path temporary_beside(const fs::path& destination) {
+    std::string name = destination.has_filename() ? destination.filename().string() : "mirthlode";
+    std::string temp = "." + name + ".mirthlode-" + std::to_string(platform::process_id());
+    fs::path result = destination;
+    result.replace_filename(temp);
+    return result;
+}
+
+}  // namespace
+
+fs::path normalize_path(const fs::path& path) {
+    fs::path anchor = path.root_name();
+    if (path.has_root_directory()) anchor /= path.root_directory();
+    std::vector<fs::path> parts;
+    for (const fs::path& part : path.relative_path()) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (anchor.empty()) {
+                parts.push_back(part);
+            }
+            continue;
+        }
+        parts.push_back(part);
+    }
+    fs::path result = anchor;
+    for (const fs::path& part : parts) result /= part;
+    return result;
+}
+
+fs::path resolve_link_target(const fs::path& link, const fs::path& text) {
+    if (text.is_absolute()) return normalize_path(text);
+    return normalize_path(link.parent_path() / text);
+}
+
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes) {
+    fs::path destination = destination_of(path);
+    fs::path parent = destination.parent_path();
+    if (auto st = platform::create_directories(parent); !st) return st.error();
+
+    // A replaced file keeps its permission bits: agents' files may hold
+    // credentials and must not become readable by others through a rewrite.
+    std::optional<unsigned> kept_mode;
+    if (auto meta = platform::metadata(destination); meta && meta->is_regular()) {
+        kept_mode = meta->mode;
+    }
+
+    fs::path temp = temporary_beside(destination);
+    TempFileGuard guard(temp);
+    auto file = platform::create_new_file(temp, kept_mode ? 0600 : 0666);
+    if (!file) return file.error();
+    if (kept_mode) {
+        if (auto st = file->set_mode(*kept_mode); !st) return st.error();
+    }
+    if (auto st = file->write_all(bytes); !st) return st.error();
+    if (auto st = file->sync(); !st) return st.error();
+    if (auto st = file->close(); !st) return st.error();
+    if (auto st = platform::rename_replace(temp, destination); !st) return st.error();
+    guard.disarm();
+    (void)platform::sync_directory(parent);
+    return destination;
+}
+
+}  // namespace core

@@ -1,0 +1,167 @@
+// The pretty printer: two-space indent, keys in their order, floats in the
+// shortest text that reads back as the same float.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+#include "core/json.h"
+#include "util/utf8.h"
+
+namespace json {
+
+namespace {
+
+// Shortest round-trip digits, written out in full for ordinary magnitudes
+// (1e15 as 1000000000000000.0) and with an exponent only beyond them
+// (1e16, 1.5e-7); a whole float keeps ".0" so it reads back as a float.
+void append_float(std::string& out, double d) {
+    if (!std::isfinite(d)) {
+        out += "null";
+        return;
+    }
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<std::size_t>(end - buf));
+    if (sci.front() == '-') {
+        out += '-';
+        sci.remove_prefix(1);
+    }
+    auto e = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.') digits += c;
+    int exponent = 0;
+    std::string_view exp_text = sci.substr(e + 1);
+    if (exp_text.front() == '+') exp_text.remove_prefix(1);
+    std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
+
+    // value = 0.digits * 10^point
+    const int length = static_cast<int>(digits.size());
+    const int point = exponent + 1;
+    if (length <= point && point <= 16) {
+        out += digits;
+        out.append(static_cast<std::size_t>(point - length), '0');
+        out += ".0";
+    } else if (0 < point && point <= 16) {
+        out += digits.substr(0, static_cast<std::size_t>(point));
+        out += '.';
+        out += digits.substr(static_cast<std::size_t>(point));
+    } else if (-5 < point && point <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-point), '0');
+        out += digits;
+    } else {
+        out += digits.substr(0, 1);
+        if (length > 1) {
+            out += '.';
+            out += digits.substr(1);
+        }
+        out += 'e';
+        out += std::to_string(exponent);
+    }
+}
+
+bool append_string(std::string& out, const std::string& s) {
+    if (!util::is_utf8(s)) return false;
+    out += '"';
+    for (char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+                out += esc;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+    return true;
+}
+
+struct Printer {
+    std::string out;
+    std::string error;
+
+    bool value(const Value& v, std::size_t depth) {
+        switch (v.type()) {
+        case nlohmann::json::value_t::object: return object(v.get_ref<const Value::object_t&>(), depth);
+        case nlohmann::json::value_t::array: return array(v.get_ref<const Value::array_t&>(), depth);
+        case nlohmann::json::value_t::string:
+            return append_string(out, v.get_ref<const std::string&>()) || fail("invalid UTF-8 in a string");
+        case nlohmann::json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; return true;
+        case nlohmann::json::value_t::number_integer: out += std::to_string(v.get<std::int64_t>()); return true;
+        case nlohmann::json::value_t::number_unsigned: out += std::to_string(v.get<std::uint64_t>()); return true;
+        case nlohmann::json::value_t::number_float: append_float(out, v.get<double>()); return true;
+        case nlohmann::json::value_t::null: out += "null"; return true;
+        default: return fail("a value that JSON text cannot hold");
+        }
+    }
+
+    bool object(const Value::object_t& map, std::size_t depth) {
+        if (map.empty()) {
+            out += "{}";
+            return true;
+        }
+        out += '{';
+        bool first = true;
+        for (const auto& [k, v] : map) {
+            out += first ? "\n" : ",\n";
+            first = false;
+            indent(depth + 1);
+            if (!append_string(out, k)) return fail("invalid UTF-8 in an object key");
+            out += ": ";
+            if (!value(v, depth + 1)) return false;
+        }
+        out += '\n';
+        indent(depth);
+        out += '}';
+        return true;
+    }
+
+    bool array(const Value::array_t& items, std::size_t depth) {
+        if (items.empty()) {
+            out += "[]";
+            return true;
+        }
+        out += '[';
+        bool first = true;
+        for (const auto& v : items) {
+            out += first ? "\n" : ",\n";
+            first = false;
+            indent(depth + 1);
+            if (!value(v, depth + 1)) return false;
+        }
+        out += '\n';
+        indent(depth);
+        out += ']';
+        return true;
+    }
+
+    void indent(std::size_t depth) { out.append(2 * depth, ' '); }
+
+    bool fail(std::string message) {
+        error = std::move(message);
+        return false;
+    }
+};
+
+}  // namespace
+
+util::Result<std::string> print_pretty(const Value& value) {
+    Printer printer;
+    if (!printer.value(value, 0)) return util::error(std::move(printer.error));
+    return std::move(printer.out);
+}
+
+}  // namespace json

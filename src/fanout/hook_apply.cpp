@@ -1,0 +1,81 @@
+#include "fanout/hook_apply.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "core/agent_files.h"
+#include "core/fsutil.h"
+
+namespace fanout {
+
+namespace {
+
+// Adds the item's entry to its event: earlier copies of the command go, the
+// entry joins the first group with its matcher or a new group.
+util::Status<> add_entry(json::Value& hooks, const HookItem& item, const std::filesystem::path& path) {
+    const std::string& event = *item.agent_event;
+    if (!hooks.contains(event)) hooks[event] = json::Value::array();
+    json::Value& groups = hooks[event];
+    if (!groups.is_array()) {
+        return util::error(path.string() + ": `" + item.key + "." + event + "` is not a list");
+    }
+    const json::Value command = item.command;
+    for (json::Value& group : groups) {
+        if (holds_hook_list(group)) prune_hook_entries(group["hooks"], command);
+    }
+    drop_empty_hook_groups(groups);
+
+    const std::string_view matcher = item.matcher ? std::string_view(*item.matcher) : "";
+    for (json::Value& group : groups) {
+        if (holds_hook_list(group) && group_matcher(group) == matcher) {
+            group["hooks"].push_back(*item.entry);
+            return {};
+        }
+    }
+    json::Value group = json::Value::object();
+    if (item.matcher) group["matcher"] = *item.matcher;
+    group["hooks"] = json::Value::array({*item.entry});
+    groups.push_back(std::move(group));
+    return {};
+}
+
+}  // namespace
+
+std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& items) {
+    std::vector<HookFileGroup> groups;
+    for (const HookItem& item : items) {
+        if (!is_actionable(item.state)) continue;
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const HookFileGroup& g) { return g.path == item.settings_path; });
+        if (group == groups.end()) group = groups.insert(groups.end(), HookFileGroup{item.settings_path, {}});
+        group->items.push_back(&item);
+    }
+    return groups;
+}
+
+util::Status<> apply_hook_group(const HookFileGroup& group) {
+    const fs::path& path = group.path;
+    auto root = core::read_json_file(path);
+    if (!root) return root.error();
+    if (!root->is_object()) {
+        return util::error(path.string() + " does not hold a JSON object — left untouched");
+    }
+    const std::string& key = group.items.front()->key;
+    json::Value hooks = root->contains(key) ? root->at(key) : json::Value::object();
+    if (!hooks.is_object()) {
+        return util::error(path.string() + ": `" + key + "` is not an object — left untouched");
+    }
+    for (const HookItem* item : group.items) {
+        if (auto added = add_entry(hooks, *item, path); !added) return added;
+    }
+    (*root)[key] = std::move(hooks);
+    auto text = json::print_pretty(*root);
+    if (!text) return util::error(core::serialise_error(path, text.error().message));
+    if (auto written = core::write_atomic(path, *text); !written) {
+        return util::error("cannot write " + path.string() + ": " + written.error().message());
+    }
+    return {};
+}
+
+}  // namespace fanout

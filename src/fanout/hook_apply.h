@@ -1,0 +1,26 @@
+// Writing the missing and drifted hooks into agents' settings files.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "fanout/hooks.h"
+#include "util/result.h"
+
+namespace fanout {
+
+// The actionable items that go to one settings file, in plan order.
+struct HookFileGroup {
+    std::filesystem::path path;
+    std::vector<const HookItem*> items;
+};
+
+// One group per settings file, in the plan order of their first items.
+std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& items);
+
+// Writes every hook of the group with one atomic write, or nothing at all:
+// each earlier copy of a hook's command leaves its event, and the entry joins
+// the first group with its matcher. The error is the finished text to report.
+util::Status<> apply_hook_group(const HookFileGroup& group);
+
+}  // namespace fanout

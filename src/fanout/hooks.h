@@ -1,0 +1,64 @@
+// The plan that compares the Commons hooks with the hook lists in agents'
+// JSON settings, and how sync lists its items.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config.h"
+#include "core/json.h"
+#include "fanout/commons_hooks.h"
+#include "fanout/hook_settings.h"
+
+namespace fanout {
+
+namespace fs = std::filesystem;
+
+// {"type": "command", "command": ..., "timeout": ... when set}.
+json::Value hook_entry_json(const CommonsHook& hook);
+
+enum class HookState : std::uint8_t { managed, missing, drifted, unsupported, foreign };
+
+std::string_view hook_state_word(HookState state);
+// Missing and drifted hooks are written by sync.
+bool is_actionable(HookState state);
+
+struct HookItem {
+    std::string agent;
+    std::string event;    // the Commons name; the settings' key for a foreign entry
+    std::string command;  // a foreign entry's label
+    fs::path settings_path;
+    std::optional<std::string> matcher;      // absent for unsupported and foreign
+    std::optional<json::Value> entry;        // absent for unsupported and foreign
+    std::string key;                         // the settings key holding the hooks
+    std::optional<std::string> agent_event;  // absent for unsupported and foreign
+    HookState state;
+};
+
+struct HookPlan {
+    std::vector<HookItem> items;
+    std::vector<std::string> settings_errors;  // per agent; that agent has no items
+    std::vector<std::string> errors;           // Commons hook files; these block sync
+};
+
+std::string hook_note(const HookItem& item);
+
+// Reads the Commons hooks under `hooks_dir` and the hook-taking agents'
+// settings under `home`; changes nothing.
+HookPlan plan_hooks(const fs::path& home, const core::Config& config, const fs::path& hooks_dir);
+
+// What a listing shows of an agent's own command: the quoted program or the
+// first word, with " …" when more follows.
+std::string foreign_command_label(std::string_view command);
+
+// The command whole up to 40 characters, else its first 39 and "…".
+std::string shown_command(std::string_view command);
+
+// "  {state:12} {event} {command} → {agent} — {note}", as sync lists an item.
+std::string hook_line(const HookItem& item);
+
+}  // namespace fanout

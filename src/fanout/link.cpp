@@ -1,0 +1,327 @@
+#include "fanout/link.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "core/fsutil.h"
+#include "platform/platform.h"
+
+namespace fanout {
+
+using core::normalize_path;
+
+std::string_view link_state_word(LinkState state) {
+    switch (state) {
+        case LinkState::linked: return "linked";
+        case LinkState::missing: return "missing";
+        case LinkState::stale: return "stale";
+        case LinkState::dangling: return "dangling";
+        case LinkState::duplicate: return "duplicate";
+        case LinkState::variant_identical: return "variant-identical";
+        case LinkState::variant: return "variant";
+        case LinkState::foreign: return "foreign";
+    }
+    return "";
+}
+
+std::string_view link_state_note(LinkState state) {
+    switch (state) {
+        case LinkState::linked: return "";
+        case LinkState::missing: return "not linked yet";
+        case LinkState::stale: return "not in canonical form";
+        case LinkState::dangling: return "Commons entry is gone";
+        case LinkState::duplicate: return "the agent reads the Commons natively — leftover fan-out link";
+        case LinkState::variant_identical: return "identical to the Commons — could be re-linked";
+        case LinkState::variant: return "left alone";
+        case LinkState::foreign: return "not ours — left alone";
+    }
+    return "";
+}
+
+bool is_under(const fs::path& path, const fs::path& root) {
+    auto part = path.begin();
+    for (const auto& want : root) {
+        if (part == path.end() || *part != want) return false;
+        ++part;
+    }
+    return true;
+}
+
+std::string relative_path(const fs::path& from, const fs::path& to) {
+    const fs::path f = normalize_path(from);
+    const fs::path t = normalize_path(to);
+    if (f.is_absolute() != t.is_absolute()) return t.string();
+    auto fi = f.begin();
+    auto ti = t.begin();
+    while (fi != f.end() && ti != t.end() && *fi == *ti) {
+        ++fi;
+        ++ti;
+    }
+    fs::path out;
+    for (; fi != f.end(); ++fi) out /= "..";
+    for (; ti != t.end(); ++ti) out /= *ti;
+    return out.empty() ? "." : out.string();
+}
+
+namespace {
+
+// `dir / name` for a plain name, without the cost of the general join.
+fs::path join_name(const fs::path& dir, const std::string& name) {
+    const std::string& text = dir.native();
+    if (text.empty()) return fs::path(name);
+    return fs::path(text.back() == '/' ? text + name : text + "/" + name);
+}
+
+// Where `dir` really is: the final path of its deepest existing ancestor
+// with the missing rest appended.
+std::optional<fs::path> real_location(const fs::path& dir) {
+    fs::path known = normalize_path(dir);
+    std::vector<fs::path> missing;
+    while (!known.empty()) {
+        if (auto real = platform::final_path(known)) {
+            fs::path out = *real;
+            for (auto it = missing.rbegin(); it != missing.rend(); ++it) out /= *it;
+            return out;
+        }
+        if (!known.has_relative_path()) break;
+        missing.push_back(known.filename());
+        known = known.parent_path();
+    }
+    return std::nullopt;
+}
+
+// Gone, not merely unreadable: a permission error or a loop is not proof
+// that the Commons entry was removed.
+bool target_is_gone(const fs::path& link) {
+    auto meta = platform::metadata(link);
+    if (meta) return false;
+    return meta.error() == std::errc::no_such_file_or_directory ||
+           meta.error() == std::errc::not_a_directory;
+}
+
+}  // namespace
+
+fs::path link_base(const fs::path& dir, const fs::path& target) {
+    auto real = real_location(dir);
+    if (!real || *real == normalize_path(dir)) return dir;
+    auto reached = platform::final_path(normalize_path(*real / relative_path(dir, target)));
+    auto wanted = platform::final_path(target);
+    if (!wanted || (reached && *reached == *wanted)) return dir;
+    return *real;
+}
+
+EntryClass classify_entry(const fs::path& path, const fs::path& root) {
+    return classify_entry(path, root, fs::path());
+}
+
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base) {
+    auto meta = platform::symlink_metadata(path);
+    if (!meta) return Absent{};
+    if (!meta->is_symlink()) return Real{};
+    auto text = platform::read_link(path);
+    if (!text) return Real{};
+
+    const fs::path commons = normalize_path(root);
+    auto into_commons = [&](const fs::path& dir) -> std::optional<fs::path> {
+        fs::path resolved = core::resolve_link_target(dir / path.filename(), *text);
+        if (is_under(resolved, commons)) return resolved;
+        return std::nullopt;
+    };
+    const fs::path parent = path.parent_path();
+    std::optional<fs::path> resolved;
+    if (!base.empty() && base != parent) resolved = into_commons(base);
+    if (!resolved) resolved = into_commons(parent);
+    if (!resolved && base.empty() && text->is_relative()) {
+        if (auto real = real_location(parent); real && *real != normalize_path(parent)) {
+            resolved = into_commons(*real);
+        }
+    }
+    if (!resolved) return ForeignLink{};
+    return OurLink{*text, *resolved, target_is_gone(path)};
+}
+
+namespace {
+
+bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list) {
+    auto names = platform::list_directory(dir);
+    if (!names) return false;
+    for (const auto& name : *names) {
+        const fs::path path = dir / name;
+        const std::string rel = prefix.empty() ? name : prefix + "/" + name;
+        auto meta = platform::metadata(path);
+        if (meta && meta->is_dir()) {
+            if (!walk_tree(path, rel, list)) return false;
+            continue;
+        }
+        auto bytes = platform::read_file(path);
+        if (!bytes) return false;
+        list.emplace_back(rel, std::move(*bytes));
+    }
+    return true;
+}
+
+bool is_a_directory(const fs::path& path) {
+    auto meta = platform::metadata(path);
+    return meta && meta->is_dir();
+}
+
+}  // namespace
+
+std::optional<TreeListing> list_tree(const fs::path& root) {
+    TreeListing list;
+    if (!walk_tree(root, "", list)) return std::nullopt;
+    std::stable_sort(list.begin(), list.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return list;
+}
+
+bool same_content(const fs::path& a, const fs::path& b) {
+    const bool a_dir = is_a_directory(a);
+    if (a_dir != is_a_directory(b)) return false;
+    if (a_dir) {
+        auto left = list_tree(a);
+        if (!left) return false;
+        auto right = list_tree(b);
+        return right && *left == *right;
+    }
+    auto left = platform::read_file(a);
+    if (!left) return false;
+    auto right = platform::read_file(b);
+    return right && *left == *right;
+}
+
+namespace {
+
+LinkState wanted_state(const EntryClass& found, const fs::path& link, const core::CommonsEntry& entry,
+                       const std::string& expected) {
+    if (std::holds_alternative<Absent>(found)) return LinkState::missing;
+    if (std::holds_alternative<ForeignLink>(found)) return LinkState::foreign;
+    if (const auto* ours = std::get_if<OurLink>(&found)) {
+        const bool canonical = ours->resolved == normalize_path(entry.path) &&
+                               ours->raw_target == fs::path(expected) && !ours->dangling;
+        return canonical ? LinkState::linked : LinkState::stale;
+    }
+    return same_content(link, entry.path) ? LinkState::variant_identical : LinkState::variant;
+}
+
+// Within one directory, the byte order of the names.
+void sort_by_link(std::vector<LinkEntry>& entries) {
+    auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link.native() < b.link.native(); };
+    if (!std::is_sorted(entries.begin(), entries.end(), by_link)) {
+        std::stable_sort(entries.begin(), entries.end(), by_link);
+    }
+}
+
+// The link text from `base` to each entry; the part up to the entry's
+// directory is worked out once per directory.
+class ExpectedTexts {
+public:
+    explicit ExpectedTexts(const fs::path& base) : base_(normalize_path(base)) {}
+
+    std::string operator()(const core::CommonsEntry& entry) {
+        const std::string& whole = entry.path.native();
+        const std::size_t slash = whole.rfind('/');
+        const std::string_view parent(whole.data(), slash == std::string::npos ? 0 : slash);
+        if (!known_ || parent != dir_) {
+            known_ = true;
+            dir_ = parent;
+            shared_ = !is_under(base_, normalize_path(dir_));
+            prefix_ = relative_path(base_, dir_);
+        }
+        if (!shared_) return relative_path(base_, entry.path);
+        return prefix_ + "/" + entry.file_name;
+    }
+
+private:
+    fs::path base_;
+    bool known_ = false;
+    std::string dir_;
+    bool shared_ = false;
+    std::string prefix_;
+};
+
+}  // namespace
+
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries) {
+    const fs::path base = link_base(surface, root);
+    ExpectedTexts expected_text(base);
+    std::unordered_set<std::string_view> wanted;
+    for (const auto& entry : entries) wanted.insert(entry.file_name);
+
+    std::vector<LinkEntry> plan;
+    plan.reserve(entries.size());
+    auto dir = platform::open_directory(surface);
+    for (const auto& entry : entries) {
+        fs::path link = join_name(surface, entry.file_name);
+        std::string expected = expected_text(entry);
+        // The common case, a link already in canonical form, costs one system
+        // call: `base` is where its text is followed from and the entry exists.
+        bool canonical = false;
+        if (dir) {
+            auto text = platform::read_link_in(*dir, entry.file_name);
+            canonical = text && *text == expected;
+        }
+        LinkState state = canonical ? LinkState::linked
+                                    : wanted_state(classify_entry(link, root, base), link, entry, expected);
+        plan.push_back({entry.name, std::move(link), std::move(expected), state});
+    }
+
+    if (auto names = platform::list_directory(surface)) {
+        for (const auto& name : *names) {
+            if (wanted.count(name) != 0) continue;
+            fs::path link = join_name(surface, name);
+            EntryClass found = classify_entry(link, root, base);
+            if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
+                plan.push_back({name, std::move(link), std::nullopt, LinkState::dangling});
+            } else if (std::holds_alternative<ForeignLink>(found)) {
+                plan.push_back({name, std::move(link), std::nullopt, LinkState::foreign});
+            }
+        }
+    }
+    sort_by_link(plan);
+    return plan;
+}
+
+std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root) {
+    std::vector<LinkEntry> plan;
+    auto names = platform::list_directory(directory);
+    if (!names) return plan;
+    const fs::path base = link_base(directory, root);
+    for (const auto& name : *names) {
+        fs::path link = join_name(directory, name);
+        if (std::holds_alternative<OurLink>(classify_entry(link, root, base))) {
+            plan.push_back({name, std::move(link), std::nullopt, LinkState::duplicate});
+        }
+    }
+    sort_by_link(plan);
+    return plan;
+}
+
+util::IoStatus apply_link(const LinkEntry& entry) {
+    const std::string expected = entry.expected.value_or("");
+    switch (entry.state) {
+        case LinkState::missing:
+            if (auto made = platform::create_directories(entry.link.parent_path()); !made) return made;
+            return make_symlink(expected, entry.link);
+        case LinkState::stale:
+            if (auto removed = platform::remove_file(entry.link); !removed) return removed;
+            return make_symlink(expected, entry.link);
+        case LinkState::dangling:
+        case LinkState::duplicate:
+            return platform::remove_file(entry.link);
+        case LinkState::linked:
+        case LinkState::variant_identical:
+        case LinkState::variant:
+        case LinkState::foreign:
+            break;
+    }
+    return {};
+}
+
+util::IoStatus make_symlink(const std::string& text, const fs::path& link) {
+    const bool directory = is_a_directory(core::resolve_link_target(link, text));
+    return platform::create_symlink(text, link, directory);
+}
+
+}  // namespace fanout

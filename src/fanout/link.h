@@ -1,0 +1,91 @@
+// Fanning the Commons families out as relative symbolic links: classifying
+// what stands at a link path, planning one entry per wanted link, carrying
+// the entries out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/commons.h"
+#include "util/result.h"
+
+namespace fanout {
+
+namespace fs = std::filesystem;
+
+// What stands at a link path.
+struct Absent {};
+struct OurLink {            // a link whose target lies under the Commons
+    fs::path raw_target;    // the stored text
+    fs::path resolved;      // where that text leads, normalised
+    bool dangling = false;  // what it leads to is gone
+};
+struct ForeignLink {};
+struct Real {};  // a file or directory, or a link whose text cannot be read
+using EntryClass = std::variant<Absent, OurLink, ForeignLink, Real>;
+
+enum class LinkState : std::uint8_t {
+    linked,
+    missing,
+    stale,
+    dangling,
+    duplicate,
+    variant_identical,
+    variant,
+    foreign,
+};
+
+std::string_view link_state_word(LinkState state);
+// Empty for `linked`.
+std::string_view link_state_note(LinkState state);
+
+struct LinkEntry {
+    std::string name;                     // the Commons name, or the on-disk name of a leftover
+    fs::path link;                        // the link path in the surface
+    std::optional<std::string> expected;  // the link text a Commons entry wants
+    LinkState state = LinkState::missing;
+};
+
+struct LinkSection {
+    std::string agent;
+    std::string surface_dir;  // as the target gives it, relative to the home directory
+    std::vector<LinkEntry> entries;
+};
+
+// True when `path` lies at or under `root`, compared component by component.
+bool is_under(const fs::path& path, const fs::path& root);
+
+// The link text that leads from a link in `from` to `to`.
+std::string relative_path(const fs::path& from, const fs::path& to);
+
+// The directory a relative link text in `dir` is followed from: `dir` itself
+// when a text computed from it reaches `target`, else the place `dir` really
+// is (an agent directory that is a link to a folder elsewhere).
+fs::path link_base(const fs::path& dir, const fs::path& target);
+
+EntryClass classify_entry(const fs::path& path, const fs::path& root);
+// Also tries `base` (the place the link's directory really is) first.
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base);
+
+using TreeListing = std::vector<std::pair<std::string, std::string>>;  // relative path, bytes
+
+// Every file under `root` with its bytes, sorted by relative path; nothing
+// when any part of the tree cannot be read.
+std::optional<TreeListing> list_tree(const fs::path& root);
+bool same_content(const fs::path& a, const fs::path& b);
+
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries);
+// Every link into the Commons directly in `directory`, as a duplicate.
+std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root);
+
+util::IoStatus apply_link(const LinkEntry& entry);
+util::IoStatus make_symlink(const std::string& text, const fs::path& link);
+
+}  // namespace fanout

@@ -1,0 +1,71 @@
+// Commons commands rendered into the command files of agents that have
+// their own command format, and the plan that compares them with the disk.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/agents.h"
+#include "core/config.h"
+#include "util/result.h"
+
+namespace fanout {
+
+namespace fs = std::filesystem;
+
+// The line by which a rendered file is known as ours.
+inline constexpr std::string_view generated_header =
+    "# mirthlode: this file is generated — edit the Commons instead";
+
+enum class RenderState : std::uint8_t { managed, missing, drifted, orphaned, foreign };
+
+std::string_view render_state_word(RenderState state);
+std::string_view render_state_note(RenderState state);
+// Missing, drifted and orphaned files are written or removed by sync.
+bool is_actionable(RenderState state);
+
+struct RenderedCommand {
+    std::string agent;
+    std::string name;                 // an orphan's file stem
+    fs::path path;
+    std::optional<std::string> text;  // absent for an orphan
+    RenderState state;
+};
+
+struct RenderPlan {
+    std::vector<RenderedCommand> items;
+    std::vector<std::string> errors;  // every one blocks sync
+};
+
+// True when one of the first three lines, trimmed, is the header.
+bool has_generated_header(std::string_view text);
+
+struct FrontMatter {
+    std::optional<std::string> description;
+    std::string body;
+};
+
+FrontMatter parse_front_matter(std::string_view text);
+
+// The content of one rendered file; fails only when JSON cannot be printed.
+util::Result<std::string> render_command(core::RenderFormat format,
+                                         const std::optional<std::string>& description,
+                                         std::string_view body);
+
+// Reads the Commons commands and the rendering agents' command directories
+// under `home`; changes nothing.
+RenderPlan plan_rendered_commands(const fs::path& home, const core::Config& config,
+                                  const fs::path& commons);
+
+// "  {state:10} {name} → {agent} — {note}", as sync lists an item.
+std::string render_line(const RenderedCommand& item);
+
+// Writes a missing or drifted file (parent directories created) or removes
+// an orphan. The error is the finished text to report.
+util::Status<> apply_rendered_command(const RenderedCommand& item);
+
+}  // namespace fanout

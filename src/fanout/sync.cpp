@@ -1,0 +1,206 @@
+#include "fanout/sync.h"
+
+#include <cstdint>
+#include <optional>
+
+#include "core/agents.h"
+#include "core/commons.h"
+#include "core/fsutil.h"
+#include "core/lock.h"
+#include "platform/platform.h"
+
+namespace fanout {
+
+namespace {
+
+constexpr std::size_t state_column = 9;
+
+// "  {word:width} ", a longer word whole and followed by one space.
+std::string row_start(std::string_view word, std::size_t width) {
+    std::string row = "  ";
+    row += word;
+    if (word.size() < width) row.append(width - word.size(), ' ');
+    row += ' ';
+    return row;
+}
+
+// Relative to the home directory when it lies under it, else in full.
+std::string shown_from_home(const fs::path& path, const fs::path& home) {
+    const fs::path normal = core::normalize_path(path);
+    const fs::path root = core::normalize_path(home);
+    if (is_under(normal, root)) return normal.lexically_relative(root).string();
+    return path.string();
+}
+
+std::optional<std::string> surface_of(const core::Target& target, core::Family family) {
+    for (const auto& surface : target.surfaces) {
+        if (surface.family == family) return surface.dir;
+    }
+    return std::nullopt;
+}
+
+// The skills directory of an agent that reads the Commons skills itself,
+// where fan-out links of earlier runs may be left.
+std::optional<std::string> leftover_dir(const core::Target& target, core::Family family) {
+    if (family != core::Family::skills || target.spec == nullptr) return std::nullopt;
+    if (target.spec->skills != core::SkillsMechanism::native || target.spec->skills_dir.empty()) {
+        return std::nullopt;
+    }
+    return std::string(target.spec->skills_dir);
+}
+
+void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets,
+                        SyncPlan& plan) {
+    for (core::Family family : core::all_families) {
+        core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
+        for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
+        for (const auto& target : targets) {
+            if (auto dir = surface_of(target, family)) {
+                plan.link_sections.push_back(
+                    {target.name, *dir, plan_links(ctx.home / *dir, ctx.commons, scan.entries)});
+            } else if (auto dir = leftover_dir(target, family)) {
+                plan.link_sections.push_back(
+                    {target.name, *dir, find_leftover_links(ctx.home / *dir, ctx.commons)});
+            }
+        }
+    }
+}
+
+// Lists the sections and applies them, counting the changes.
+class SectionWriter {
+public:
+    SectionWriter(const core::RunContext& ctx, core::Reporter& reporter, bool dry_run)
+        : ctx_(ctx), reporter_(reporter), dry_run_(dry_run) {}
+
+    void link_section(const LinkSection& section);
+    void instructions_section(const std::vector<InstructionItem>& items);
+    void summary();
+
+private:
+    // Prints the line of an actionable item once it is done (or in a dry run).
+    template <class Apply, class OnError>
+    void act(const std::string& line, Apply apply, OnError on_error);
+
+    const core::RunContext& ctx_;
+    core::Reporter& reporter_;
+    bool dry_run_;
+    std::uint64_t changes_ = 0;
+};
+
+template <class Apply, class OnError>
+void SectionWriter::act(const std::string& line, Apply apply, OnError on_error) {
+    if (!dry_run_) {
+        util::IoStatus done = apply();
+        if (!done) {
+            reporter_.report_error(on_error(done.error().message()));
+            return;
+        }
+    }
+    reporter_.print_line(line);
+    ++changes_;
+}
+
+bool is_actionable(LinkState state) {
+    return state == LinkState::missing || state == LinkState::stale || state == LinkState::dangling ||
+           state == LinkState::duplicate;
+}
+
+void SectionWriter::link_section(const LinkSection& section) {
+    bool header = false;
+    for (const auto& entry : section.entries) {
+        if (entry.state == LinkState::linked) continue;
+        if (!header) {
+            reporter_.print_line(section.agent + " (" + section.surface_dir + ")");
+            header = true;
+        }
+        const std::string start = row_start(link_state_word(entry.state), state_column) + entry.name;
+        if (!is_actionable(entry.state)) {
+            reporter_.print_line(start + " — " + std::string(link_state_note(entry.state)));
+            continue;
+        }
+        act(
+            start, [&] { return apply_link(entry); },
+            [&](const std::string& error) {
+                return "cannot fix " + shown_from_home(entry.link, ctx_.home) + ": " + error;
+            });
+    }
+}
+
+void SectionWriter::instructions_section(const std::vector<InstructionItem>& items) {
+    bool header = false;
+    for (const auto& item : items) {
+        if (item.state == InstructionState::linked || item.state == InstructionState::imported) continue;
+        if (!header) {
+            reporter_.print_line("instructions (AGENTS.md)");
+            header = true;
+        }
+        const std::string start = row_start(instruction_state_word(item.state), state_column) + item.agent;
+        if (item.state == InstructionState::conflict || item.state == InstructionState::foreign) {
+            reporter_.print_line(start + " — " + instruction_note(item));
+            continue;
+        }
+        act(
+            start, [&] { return apply_instruction(item); },
+            [&](const std::string& error) { return "cannot write " + item.path.string() + ": " + error; });
+    }
+}
+
+void SectionWriter::summary() {
+    if (changes_ > 0) {
+        reporter_.print_blank_line();
+        reporter_.print_line(std::to_string(changes_) + (changes_ == 1 ? " change " : " changes ") +
+                             (dry_run_ ? "would be made." : "made."));
+    } else if (reporter_.errors() > 0) {
+        reporter_.print_blank_line();
+        reporter_.print_line("No changes were made — see the errors above.");
+    } else {
+        reporter_.print_line("Everything is up to date.");
+    }
+}
+
+bool commons_is_directory(const fs::path& commons) {
+    auto meta = platform::metadata(commons);
+    return meta && meta->is_dir();
+}
+
+}  // namespace
+
+SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
+    SyncPlan plan;
+    const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
+    plan_link_sections(ctx, targets, plan);
+    plan.instructions = plan_instructions(ctx, config, ctx.commons / "AGENTS.md");
+    return plan;
+}
+
+int run_sync(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+             bool dry_run) {
+    if (!commons_is_directory(ctx.commons)) {
+        reporter.report_error("no Commons at " + ctx.commons.string() +
+                              " — run `mirthlode init` to create one");
+        return 1;
+    }
+    std::optional<core::ProcessLock> lock;
+    if (dry_run) {
+        reporter.print_line("dry run — no changes will be made");
+        reporter.print_blank_line();
+    } else {
+        lock = core::take_lock(ctx, reporter);
+        if (!lock) return 1;
+    }
+
+    const SyncPlan plan = plan_sync(ctx, config);
+    for (const auto& warning : plan.warnings) reporter.report_warning(warning);
+
+    SectionWriter writer(ctx, reporter, dry_run);
+    if (!plan.errors.empty()) {
+        for (const auto& error : plan.errors) reporter.report_error(error);
+    } else {
+        for (const auto& section : plan.link_sections) writer.link_section(section);
+        writer.instructions_section(plan.instructions);
+    }
+    writer.summary();
+    return reporter.errors() > 0 ? 1 : 0;
+}
+
+}  // namespace fanout

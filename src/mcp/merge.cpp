@@ -1,0 +1,59 @@
+#include "mcp/merge.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "core/agent_files.h"
+#include "core/fsutil.h"
+#include "platform/platform.h"
+
+namespace mcp {
+
+namespace {
+
+constexpr unsigned readable_by_group_or_others = 0044;
+
+bool writes_resolved_values(const std::vector<const McpItem*>& items) {
+    for (const McpItem* item : items) {
+        if (item->expected && item->resolved) return true;
+    }
+    return false;
+}
+
+// The file's new text, from its current content.
+util::Result<std::string> merged_text(const fs::path& path, std::string_view servers_key, bool toml,
+                                      const std::vector<const McpItem*>& items) {
+    if (toml) {
+        auto text = core::read_toml_document(path);
+        if (!text) return text.error();
+        return merge_into_toml(path, *text, servers_key, items);
+    }
+    auto document = core::read_json_file(path);
+    if (!document) return document.error();
+    return merge_into_json(path, std::move(*document), servers_key, items);
+}
+
+}  // namespace
+
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items) {
+    auto bytes = merged_text(path, servers_key, toml, items);
+    if (!bytes) return bytes.error();
+
+    auto written = core::write_atomic(path, *bytes);
+    if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+    MergeOutcome outcome{*written, std::nullopt};
+    if (writes_resolved_values(items)) {
+        auto meta = platform::metadata(*written);
+        if (meta && (meta->mode & readable_by_group_or_others)) outcome.mode = meta->mode;
+    }
+    return outcome;
+}
+
+std::string secrets_mode_warning(const fs::path& file, std::uint32_t mode) {
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+    return file.string() + " has mode " + octal + " — it now holds resolved secrets and can be read by others";
+}
+
+}  // namespace mcp

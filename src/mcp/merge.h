@@ -1,0 +1,44 @@
+// Writing planned server entries into one agent's own configuration file,
+// keeping everything else in it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/json.h"
+#include "mcp/plan.h"
+#include "util/result.h"
+
+namespace mcp {
+
+namespace fs = std::filesystem;
+
+struct MergeOutcome {
+    fs::path written;  // the file written; a link's target when the path is a link
+    // The written file's permission bits, given only when group or others may
+    // read it and an entry written holds values resolved from "${env:VAR}".
+    std::optional<std::uint32_t> mode;
+};
+
+// Inserts or replaces, under `servers_key`, the expected entry of every item
+// that has one, in list order. A file that cannot be read, parsed or merged
+// is not written; the error says why.
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items);
+
+// The new text of a JSON agent file holding `document`.
+util::Result<std::string> merge_into_json(const fs::path& path, json::Value document,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items);
+
+// The new text of a TOML agent file whose current text is `text`.
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items);
+
+// "{file} has mode 0644 — it now holds resolved secrets and can be read by others"
+std::string secrets_mode_warning(const fs::path& file, std::uint32_t mode);
+
+}  // namespace mcp

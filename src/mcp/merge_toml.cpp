@@ -1,0 +1,87 @@
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "mcp/merge.h"
+#include "mcp/toml_convert.h"
+#include "toml/toml.h"
+#include "util/text.h"
+#include "util/text_position.h"
+#include "util/utf8.h"
+
+namespace mcp {
+
+namespace {
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+util::Error left_untouched(const fs::path& path, const std::string& problem) {
+    return util::error(path.string() + ": " + problem + " — left untouched");
+}
+
+std::string invalid_toml(std::string_view text, std::size_t offset) {
+    util::TextPosition at = util::position_of(text, offset);
+    return "invalid TOML (line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ")";
+}
+
+struct NamedEntry {
+    std::string name;
+    const json::Value* entry;
+};
+
+// One entry per name, at the name's first position, holding its last entry.
+std::vector<NamedEntry> collect_entries(const std::vector<const McpItem*>& items) {
+    std::vector<NamedEntry> entries;
+    std::unordered_map<std::string, std::size_t> at;
+    for (const McpItem* item : items) {
+        if (!item->expected) continue;
+        auto [found, added] = at.emplace(item->server, entries.size());
+        if (added) {
+            entries.push_back({item->server, &*item->expected});
+        } else {
+            entries[found->second].entry = &*item->expected;
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items) {
+    const std::vector<NamedEntry> entries = collect_entries(items);
+    const bool had_bom = text.substr(0, byte_order_mark.size()) == byte_order_mark;
+    const bool had_crlf = text.find("\r\n") != std::string_view::npos;
+    if (had_bom) text.remove_prefix(byte_order_mark.size());
+
+    toml::Document document;
+    if (!util::is_blank(text)) {
+        auto parsed = toml::parse(text);
+        if (!parsed) return left_untouched(path, invalid_toml(text, parsed.error().offset));
+        document = std::move(*parsed);
+    }
+
+    const std::string key(servers_key);
+    toml::Item* item = document.root().get(key);
+    // A new servers table writes no header: each entry stands under its own.
+    if (!item) item = &document.root().set(key, toml::Item(toml::Table::new_implicit()));
+    toml::Table* servers = item->as_table();
+    if (!servers) return left_untouched(path, "`" + key + "` is not a table");
+
+    for (const auto& [name, entry] : entries) {
+        if (!entry->is_object()) return left_untouched(path, "server `" + name + "` is not an object");
+        auto table = tweak_to_toml(*entry);
+        if (!table) return left_untouched(path, table.error().message);
+        if (const toml::Item* old = servers->get(name); old && old->as_table()) {
+            table->carry_decor_from(*old->as_table());
+        }
+        servers->set(name, toml::Item(std::move(*table)));
+    }
+
+    std::string rendered = document.render();
+    if (had_crlf) rendered = util::with_crlf_line_ends(rendered);
+    if (had_bom) rendered.insert(0, byte_order_mark);
+    return rendered;
+}
+
+}  // namespace mcp

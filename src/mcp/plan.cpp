@@ -1,0 +1,196 @@
+#include "mcp/plan.h"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+#include "core/agent_files.h"
+#include "core/agents.h"
+#include "mcp/diff.h"
+#include "mcp/dialect.h"
+#include "mcp/env_refs.h"
+#include "mcp/json_object.h"
+#include "platform/platform.h"
+
+namespace mcp {
+
+namespace {
+
+bool is_disabled(const json::Value& server) {
+    auto it = server.find("disabled");
+    return it != server.end() && it->is_boolean() && it->get<bool>();
+}
+
+bool allowlist_excludes(const core::McpServerSettings* settings, std::string_view agent) {
+    if (!settings || !settings->agents) return false;
+    const auto& names = *settings->agents;
+    return std::find(names.begin(), names.end(), agent) == names.end();
+}
+
+const core::Tweak* tweak_for(const core::McpServerSettings* settings, const std::string& agent) {
+    if (!settings) return nullptr;
+    auto it = settings->tweaks.find(agent);
+    return it == settings->tweaks.end() ? nullptr : &it->second;
+}
+
+// An agent's servers table, each entry found by name without a key search.
+class AgentTable {
+public:
+    explicit AgentTable(json::Value table) : table_(std::move(table)), index_(index_members(table_)) {}
+
+    const json::Value* find(const std::string& name) const {
+        auto it = index_.find(name);
+        if (it == index_.end()) return nullptr;
+        return &members()[it->second].second;
+    }
+    const json::Value::object_t::Container& members() const {
+        return table_.get_ref<const json::Value::object_t&>();
+    }
+
+private:
+    json::Value table_;
+    MemberIndex index_;
+};
+
+// Errors are kept once each, in order of first occurrence.
+class ErrorList {
+public:
+    explicit ErrorList(std::vector<std::string>& errors) : errors_(errors), seen_(errors.begin(), errors.end()) {}
+    void add(const std::string& text) {
+        if (seen_.insert(text).second) errors_.push_back(text);
+    }
+
+private:
+    std::vector<std::string>& errors_;
+    std::unordered_set<std::string> seen_;
+};
+
+}  // namespace
+
+std::string_view state_word(McpState state) {
+    switch (state) {
+    case McpState::managed: return "managed";
+    case McpState::missing: return "missing";
+    case McpState::drifted: return "drifted";
+    case McpState::foreign: return "foreign";
+    case McpState::excluded: return "excluded";
+    case McpState::stranded: return "stranded";
+    case McpState::disabled: return "disabled";
+    }
+    return "";
+}
+
+bool is_actionable(McpState state) {
+    return state == McpState::missing || state == McpState::drifted || state == McpState::disabled;
+}
+
+McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const fs::path& commons_mcp) {
+    McpPlan plan;
+    auto meta = platform::metadata(commons_mcp);
+    if (!meta || !meta->is_regular()) return plan;
+    auto servers = parse_commons_servers(commons_mcp);
+    if (!servers) {
+        plan.errors.push_back(servers.error().message);
+        return plan;
+    }
+    plan_mcp_agent(ctx, config, *servers, plan);
+    return plan;
+}
+
+void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const McpServers& servers,
+                    McpPlan& plan) {
+    ErrorList errors(plan.errors);
+    std::unordered_set<std::string> commons_names;
+    std::vector<bool> server_uses_env;
+    std::vector<const core::McpServerSettings*> settings;
+    for (const auto& entry : servers) {
+        commons_names.insert(entry.name);
+        server_uses_env.push_back(uses_env_references(entry.server));
+        auto found = config.mcp.find(entry.name);
+        settings.push_back(found == config.mcp.end() ? nullptr : &found->second);
+    }
+
+    for (const core::Target& target : core::select_targets(ctx.home, config)) {
+        const core::AgentSpec* spec = target.spec;
+        if (!spec || spec->mcp != core::McpMechanism::key_merge) continue;
+        McpItem base;
+        base.agent = target.name;
+        base.file = ctx.home / fs::path(spec->mcp_file);
+        base.servers_key = std::string(spec->servers_key);
+        base.toml = spec->config_format == core::ConfigFormat::toml;
+
+        auto read = core::read_config_table(base.file, spec->servers_key, base.toml);
+        if (!read) {
+            plan.read_errors.push_back(read.error().message);
+            continue;
+        }
+        const AgentTable table(std::move(*read));
+        auto add = [&](const std::string& server, McpState state) -> McpItem& {
+            McpItem& item = plan.items.emplace_back(base);
+            item.server = server;
+            item.state = state;
+            return item;
+        };
+
+        std::size_t i = 0;
+        for (const auto& [name, server] : servers) {
+            const std::size_t at = i++;
+            const json::Value* held = table.find(name);
+            if (is_disabled(server)) {
+                if (held) add(name, McpState::disabled);
+                continue;
+            }
+            if (allowlist_excludes(settings[at], target.name)) {
+                if (held) add(name, McpState::stranded);
+                continue;
+            }
+            const core::Tweak* tweak = tweak_for(settings[at], target.name);
+            auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
+            if (!expected) {
+                errors.add(expected.error().message);
+                continue;
+            }
+            McpState state = McpState::missing;
+            std::vector<std::string> keys;
+            if (held) {
+                if (json::equal(*held, *expected)) {
+                    state = McpState::managed;
+                } else {
+                    state = McpState::drifted;
+                    keys = diff_server_entries(*held, *expected);
+                }
+            }
+            McpItem& item = add(name, state);
+            item.keys = std::move(keys);
+            item.expected = std::move(*expected);
+            item.resolved = server_uses_env[at] || (tweak && uses_env_references(*tweak));
+        }
+
+        for (const auto& [name, entry] : table.members()) {
+            if (!commons_names.count(name)) add(name, McpState::foreign);
+        }
+    }
+}
+
+std::string mcp_note(const McpItem& item) {
+    switch (item.state) {
+    case McpState::managed: return "";
+    case McpState::missing: return "not in this agent's config yet";
+    case McpState::drifted: {
+        if (item.keys.empty()) return "differs from the Commons — will be restored";
+        std::string keys;
+        for (const auto& key : item.keys) {
+            if (!keys.empty()) keys += ", ";
+            keys += key;
+        }
+        return "differs from the Commons (" + keys + ") — will be restored";
+    }
+    case McpState::foreign: return "not in the Commons — left alone";
+    case McpState::excluded: return "not allowlisted for this agent";
+    case McpState::stranded: return "still here but no longer allowlisted — `mirthlode mcp remove` clears it";
+    case McpState::disabled: return "disabled in the Commons — will be removed";
+    }
+    return "";
+}
+
+}  // namespace mcp

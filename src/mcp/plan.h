@@ -1,0 +1,58 @@
+// Per agent and Commons server: the state of the agent's entry and the entry
+// it should hold.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config.h"
+#include "core/context.h"
+#include "core/json.h"
+#include "mcp/servers.h"
+
+namespace mcp {
+
+namespace fs = std::filesystem;
+
+enum class McpState : unsigned char { managed, missing, drifted, foreign, excluded, stranded, disabled };
+
+// The word reports print for the state.
+std::string_view state_word(McpState state);
+// missing, drifted and disabled: the states sync changes.
+bool is_actionable(McpState state);
+
+struct McpItem {
+    std::string agent;
+    std::string server;
+    fs::path file;                        // the agent's MCP configuration file
+    std::vector<std::string> keys;        // differing keys of a drifted item
+    std::optional<json::Value> expected;  // managed, missing and drifted only
+    std::string servers_key;
+    bool toml = false;
+    bool resolved = false;  // the server or its Tweak uses "${env:"
+    McpState state = McpState::managed;
+};
+
+struct McpPlan {
+    std::vector<McpItem> items;             // targets in order; per target, Commons
+                                            // servers by name, then foreign entries
+    std::vector<std::string> read_errors;   // agents whose MCP file could not be read
+    std::vector<std::string> errors;        // mcp.json's load error, or translation errors
+};
+
+// Plans the Commons mcp.json against every selected key-merge agent. A path
+// that is missing or not a regular file gives an empty plan.
+McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const fs::path& commons_mcp);
+
+// Appends the items of these Commons servers (in name order) for every
+// selected key-merge agent to `plan`.
+void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const McpServers& servers,
+                    McpPlan& plan);
+
+// The note reports print beside the item.
+std::string mcp_note(const McpItem& item);
+
+}  // namespace mcp

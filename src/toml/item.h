@@ -1,0 +1,180 @@
+// The tree of a TOML document: tables hold entries (a key and an item) in
+// document order; an item is a value, a table or an array of tables.
+//
+// Kinds of table, which callers tell apart with Table::kind():
+//   header   - has a header line of its own: [a.b] (the root table counts too)
+//   dotted   - made by dotted keys (a.b = 1 makes the dotted table a)
+//   implicit - has no header line: made only by a deeper header ([a.b] makes
+//              the implicit table a), or marked implicit by code. An implicit
+//              table with no key/value pairs prints no header; one that
+//              holds key/value pairs prints its header all the same.
+// An inline table is a value (Value::Kind::inline_table), not a Table.
+//
+// Entries are held by pointer: a reference to an Entry, its Item or a Table
+// under it stays valid while other entries are added or removed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "toml/value.h"
+
+namespace toml {
+
+class Entry;
+class Item;
+
+enum class TableKind { header, dotted, implicit };
+
+class Table {
+public:
+    // A new table with a header line of its own.
+    Table();
+    // A new table without a header line (see `implicit` above).
+    static Table new_implicit();
+
+    Table(const Table& other);
+    Table(Table&& other) noexcept;
+    Table& operator=(const Table& other);
+    Table& operator=(Table&& other) noexcept;
+    ~Table();
+
+    TableKind kind() const { return kind_; }
+    bool is_implicit() const { return kind_ == TableKind::implicit; }
+    // true: no header line while it holds no key/value pairs. false: the
+    // header line is written (a dotted table then moves under a header).
+    // Marking a read table implicit keeps the comments above its header.
+    void set_implicit(bool implicit);
+
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+    // Look-up of one key (never a dotted path); nullptr when absent.
+    Item* get(std::string_view key);
+    const Item* get(std::string_view key) const;
+    Entry* find(std::string_view key);
+    const Entry* find(std::string_view key) const;
+
+    // Iteration in document order.
+    template <class E, class It>
+    class Iterator {
+    public:
+        explicit Iterator(It it) : it_(it) {}
+        E& operator*() const { return **it_; }
+        E* operator->() const { return it_->get(); }
+        Iterator& operator++() { ++it_; return *this; }
+        bool operator==(const Iterator& other) const { return it_ == other.it_; }
+        bool operator!=(const Iterator& other) const { return it_ != other.it_; }
+    private:
+        It it_;
+    };
+    using Entries = std::vector<std::unique_ptr<Entry>>;
+    using iterator = Iterator<Entry, Entries::iterator>;
+    using const_iterator = Iterator<const Entry, Entries::const_iterator>;
+    iterator begin() { return iterator(entries_.begin()); }
+    iterator end() { return iterator(entries_.end()); }
+    const_iterator begin() const { return const_iterator(entries_.begin()); }
+    const_iterator end() const { return const_iterator(entries_.end()); }
+
+    // Stores `item` under `key`. An existing entry is replaced in place: the
+    // key keeps its spelling, position and comments, and a value keeps the
+    // comment that followed it on its line. A new key is appended. Replacing
+    // a table does not carry its header decoration: see carry_decor_from.
+    Item& set(std::string key, Item item);
+    // Removes the entry and everything under it; false when absent.
+    bool remove(std::string_view key);
+
+    // Takes over the comments and blank lines before `old`'s header, its
+    // header line as written with what follows on that line, and its place
+    // in the document. Used when this table replaces `old` under the same key.
+    void carry_decor_from(const Table& old);
+
+private:
+    friend class Parser;
+    friend class Renderer;
+    void reindex();
+
+    Entries entries_;
+    std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
+
+    TableKind kind_ = TableKind::header;
+    std::uint64_t position_ = 0;  // order of the header in the document; 0 = new
+    std::string decor_;           // comments, blank lines and indent before the header
+    std::string header_;          // "[a . b]" or "[[a]]" as written; empty = new
+    std::size_t header_parts_ = 0;  // number of keys in header_
+    std::string header_suffix_;   // blanks, comment and line end after the header
+};
+
+// An array of tables ([[a]] sections), elements in order.
+class ArrayOfTables {
+public:
+    std::size_t size() const { return tables_.size(); }
+    bool empty() const { return tables_.empty(); }
+    Table& operator[](std::size_t i) { return tables_[i]; }
+    const Table& operator[](std::size_t i) const { return tables_[i]; }
+    std::vector<Table>::iterator begin() { return tables_.begin(); }
+    std::vector<Table>::iterator end() { return tables_.end(); }
+    std::vector<Table>::const_iterator begin() const { return tables_.begin(); }
+    std::vector<Table>::const_iterator end() const { return tables_.end(); }
+    void push_back(Table table) { tables_.push_back(std::move(table)); }
+
+private:
+    std::vector<Table> tables_;
+};
+
+class Item {
+public:
+    enum class Kind { value, table, array_of_tables };
+
+    Item(Value value) : data_(std::move(value)) {}
+    Item(Table table) : data_(std::move(table)) {}
+    Item(ArrayOfTables tables) : data_(std::move(tables)) {}
+
+    Kind kind() const { return static_cast<Kind>(data_.index()); }
+    bool is_value() const { return kind() == Kind::value; }
+    bool is_table() const { return kind() == Kind::table; }
+    bool is_array_of_tables() const { return kind() == Kind::array_of_tables; }
+
+    // nullptr when the item is of another kind.
+    Value* as_value() { return std::get_if<Value>(&data_); }
+    const Value* as_value() const { return std::get_if<Value>(&data_); }
+    Table* as_table() { return std::get_if<Table>(&data_); }
+    const Table* as_table() const { return std::get_if<Table>(&data_); }
+    ArrayOfTables* as_array_of_tables() { return std::get_if<ArrayOfTables>(&data_); }
+    const ArrayOfTables* as_array_of_tables() const { return std::get_if<ArrayOfTables>(&data_); }
+
+private:
+    std::variant<Value, Table, ArrayOfTables> data_;
+};
+
+// One key of a table with its item. For a key/value pair it also holds the
+// text around it: the lines before it, the key as written, and the blanks,
+// comment and line end after the value.
+class Entry {
+public:
+    Entry(std::string key, Item item) : key_(std::move(key)), item_(std::move(item)) {}
+
+    const std::string& key() const { return key_; }  // unquoted
+    Item& item() { return item_; }
+    const Item& item() const { return item_; }
+
+private:
+    friend class Parser;
+    friend class Renderer;
+
+    std::string key_;
+    Item item_;
+    std::uint64_t position_ = 0;  // order of the line in the document; 0 = new
+    std::string decor_;           // comments, blank lines and indent before the key
+    std::string key_text_;        // the dotted key as written, up to "="; empty = new
+    std::size_t key_parts_ = 0;   // number of keys in key_text_
+    std::string before_value_;    // blanks between "=" and the value
+    std::string suffix_;          // blanks, comment and line end after the value
+};
+
+}  // namespace toml

@@ -1,0 +1,69 @@
+// The reader behind toml::parse. Internal to the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toml/document.h"
+
+namespace toml {
+
+// Thrown inside the reader only; parse() turns it into a ParseError.
+struct ParseFailure {
+    std::size_t offset;
+    std::string message;
+};
+
+class Parser {
+public:
+    explicit Parser(std::string_view text) : s_(text) {}
+    Document run();
+
+private:
+    struct KeyPart {
+        std::string name;
+        std::size_t offset;
+    };
+
+    // Lines and statements.
+    void parse_header(std::string decor);
+    void parse_key_value(std::string decor);
+    std::string line_end();
+    void comment();
+    std::vector<KeyPart> key_path();
+    std::string simple_key();
+
+    // Values (literals.cpp).
+    Value value(std::size_t depth, bool keep_text);
+    Value array(std::size_t depth);
+    Value inline_table(std::size_t depth);
+    void array_space();
+    std::string basic_string(bool multiline);
+    std::string literal_string(bool multiline);
+    void escape(std::string& out, bool multiline);
+    Value number_or_date();
+    Value date_time(std::size_t start);
+    Value number(std::size_t start, std::size_t end);
+
+    // Characters.
+    bool eof() const { return p_ >= s_.size(); }
+    char peek(std::size_t ahead = 0) const { return p_ + ahead < s_.size() ? s_[p_ + ahead] : '\0'; }
+    bool at(std::string_view word) const { return s_.substr(p_, word.size()) == word; }
+    bool at_newline() const { return peek() == '\n' || (peek() == '\r' && peek(1) == '\n'); }
+    void skip_blanks();
+    // Appends one UTF-8 character (or fails at it) from inside a string or comment.
+    void utf8_char(std::string* out);
+    [[noreturn]] void fail(std::size_t offset, std::string message) const;
+    [[noreturn]] void fail(std::string message) const { fail(p_, std::move(message)); }
+
+    std::string_view s_;
+    std::size_t p_ = 0;
+    Document doc_;
+    Table* section_ = nullptr;
+    std::size_t section_depth_ = 0;
+    std::uint64_t next_position_ = 1;
+};
+
+}  // namespace toml

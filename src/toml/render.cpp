@@ -1,0 +1,239 @@
+// Renders a document: every section (the root, each header, each element of
+// an array of tables) in document order, then its key/value lines in order.
+// Read text is written back as read; new text gets the default layout.
+#include <algorithm>
+#include <unordered_map>
+
+#include "toml/document.h"
+#include "toml/format.h"
+
+namespace toml {
+
+class Renderer {
+public:
+    explicit Renderer(const Document& doc) : doc_(doc) {}
+    std::string run();
+
+private:
+    struct Section {
+        std::uint64_t major;
+        int rank;  // 0: just before `major`, 1: at it, 2: after it
+        std::uint64_t minor;
+        const Table* table;
+        std::string header;  // the header line to write when none was read
+        bool read_header;    // the header as read still fits
+    };
+    struct Line {
+        std::uint64_t order;
+        std::size_t sequence;
+        const Entry* entry;
+        std::string key;  // the dotted key to write when none was read
+    };
+
+    struct Span {
+        std::uint64_t first = 0, last = 0;  // header positions read under a table; 0 = none
+        void add(std::uint64_t position);
+        void add(const Span& other);
+    };
+    const Span& span(const Table& table);
+    Span span(const ArrayOfTables& tables);
+    void collect(const Table& table, std::vector<std::string>& path, std::uint64_t anchor, bool array_element);
+    static bool has_lines(const Table& table);
+    void gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const;
+    void write_section(const Section& section);
+    void write_line(const Line& line);
+    void start_line();
+    bool at_start() const { return out_.size() == doc_.bom_.size(); }
+    void write_value(const Value& value);
+    static std::string dotted(const std::vector<std::string>& path);
+
+    const Document& doc_;
+    std::string out_;
+    std::vector<Section> sections_;
+    std::vector<Line> lines_;
+    std::unordered_map<const Table*, Span> spans_;
+    std::uint64_t sequence_ = 0;
+};
+
+std::string Document::render() const { return Renderer(*this).run(); }
+
+std::string Renderer::run() {
+    std::vector<std::string> path;
+    collect(doc_.root_, path, 0, false);
+    std::stable_sort(sections_.begin(), sections_.end(), [](const Section& a, const Section& b) {
+        if (a.major != b.major) return a.major < b.major;
+        return a.rank != b.rank ? a.rank < b.rank : a.minor < b.minor;
+    });
+    out_ = doc_.bom_;
+    for (const Section& section : sections_) write_section(section);
+    if (!doc_.trailer_.empty()) {
+        start_line();
+        out_ += doc_.trailer_;
+    }
+    return std::move(out_);
+}
+
+void Renderer::Span::add(std::uint64_t position) {
+    if (!position) return;
+    if (!first || position < first) first = position;
+    if (position > last) last = position;
+}
+
+void Renderer::Span::add(const Span& other) {
+    add(other.first);
+    add(other.last);
+}
+
+const Renderer::Span& Renderer::span(const Table& table) {
+    auto found = spans_.find(&table);
+    if (found != spans_.end()) return found->second;
+    Span result;
+    result.add(table.position_);
+    for (const Entry& entry : table) {
+        if (const Table* child = entry.item().as_table()) result.add(span(*child));
+        else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) result.add(span(*tables));
+    }
+    return spans_[&table] = result;
+}
+
+Renderer::Span Renderer::span(const ArrayOfTables& tables) {
+    Span result;
+    for (const Table& table : tables) result.add(span(table));
+    return result;
+}
+
+bool Renderer::has_lines(const Table& table) {
+    for (const Entry& entry : table) {
+        if (entry.item().is_value()) return true;
+        const Table* child = entry.item().as_table();
+        if (child && child->kind_ == TableKind::dotted && has_lines(*child)) return true;
+    }
+    return false;
+}
+
+// A table without a place of its own goes after the last table read under
+// its parent, or right after its parent when nothing under it was read. One
+// that has tables read under it (a dotted table given a header) goes just
+// before the first of them, so that its dotted keys come before their headers.
+void Renderer::collect(const Table& table, std::vector<std::string>& path, std::uint64_t anchor, bool array_element) {
+    const Span below = span(table);
+    std::uint64_t major = table.position_ ? table.position_ : below.first ? below.first : anchor;
+    int rank = table.position_ ? 1 : below.first ? 0 : 2;
+    std::uint64_t minor = table.position_ ? 0 : ++sequence_;
+    bool section = path.empty() || array_element || table.kind_ == TableKind::header ||
+                   (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor_.empty()));
+    if (section) {
+        bool read_header = !table.header_.empty() && table.header_parts_ == path.size() &&
+                           (table.header_.compare(0, 2, "[[") == 0) == array_element;
+        std::string header;
+        if (!read_header && !path.empty())
+            header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
+        sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
+    }
+    std::uint64_t child_anchor = below.last ? below.last : major;
+    for (const Entry& entry : table) {
+        if (entry.item().is_value()) continue;
+        path.push_back(entry.key());
+        if (const Table* child = entry.item().as_table()) {
+            collect(*child, path, child_anchor, false);
+        } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+            std::uint64_t last_element = span(*tables).last;
+            for (const Table& element : *tables) collect(element, path, last_element ? last_element : child_anchor, true);
+        }
+        path.pop_back();
+    }
+}
+
+void Renderer::gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const {
+    for (const Entry& entry : table) {
+        if (entry.item().is_value()) {
+            std::string key;
+            if (entry.key_text_.empty() || entry.key_parts_ != path.size() + 1) {
+                path.push_back(entry.key());
+                key = dotted(path);
+                path.pop_back();
+            }
+            lines.push_back({entry.position_ ? entry.position_ : UINT64_MAX, lines.size(), &entry, std::move(key)});
+        } else if (const Table* child = entry.item().as_table(); child && child->kind_ == TableKind::dotted) {
+            path.push_back(entry.key());
+            gather(*child, path, lines);
+            path.pop_back();
+        }
+    }
+}
+
+std::string Renderer::dotted(const std::vector<std::string>& path) {
+    std::string out;
+    for (const auto& key : path) out += (out.empty() ? "" : ".") + format_key(key);
+    return out;
+}
+
+void Renderer::start_line() {
+    if (!at_start() && out_.back() != '\n') out_ += doc_.newline_;
+}
+
+void Renderer::write_section(const Section& section) {
+    const Table& table = *section.table;
+    lines_.clear();
+    std::vector<std::string> path;
+    gather(table, path, lines_);
+    std::vector<Line>& lines = lines_;
+    if (&table != &doc_.root_) {
+        start_line();
+        if (table.kind_ == TableKind::implicit && lines.empty()) {
+            // No header line; the comments that stood above it stay.
+            std::string decor = table.decor_;
+            decor.erase(decor.find_last_not_of(" \t") + 1);
+            out_ += decor;
+            auto comment = table.header_suffix_.find('#');
+            if (comment != std::string::npos) {
+                start_line();
+                out_ += table.header_suffix_.substr(comment);
+            }
+            return;
+        }
+        if (section.read_header) {
+            out_ += table.decor_;
+            out_ += table.header_;
+            out_ += table.header_suffix_;
+        } else {
+            if (table.decor_.empty() && !at_start()) out_ += doc_.newline_;
+            out_ += table.decor_;
+            out_ += section.header;
+            out_ += doc_.newline_;
+        }
+    }
+    auto earlier = [](const Line& a, const Line& b) {
+        return a.order != b.order ? a.order < b.order : a.sequence < b.sequence;
+    };
+    if (!std::is_sorted(lines.begin(), lines.end(), earlier)) std::sort(lines.begin(), lines.end(), earlier);
+    for (const Line& line : lines) write_line(line);
+}
+
+void Renderer::write_line(const Line& line) {
+    const Entry& entry = *line.entry;
+    start_line();
+    const Value& value = *entry.item().as_value();
+    out_ += entry.decor_;
+    if (line.key.empty()) {
+        out_ += entry.key_text_;
+        out_ += '=';
+        out_ += entry.before_value_;
+        write_value(value);
+        out_ += entry.suffix_;
+    } else {
+        out_ += line.key;
+        out_ += " = ";
+        write_value(value);
+        out_ += doc_.newline_;
+    }
+}
+
+// Raw line ends inside a new multi-line string would mix line ends in a
+// "\r\n" document, so there new strings use escapes instead.
+void Renderer::write_value(const Value& value) {
+    if (!value.raw_.empty()) out_ += value.raw_;
+    else out_ += format_value(value, doc_.newline_ == "\n");
+}
+
+}  // namespace toml

@@ -1,0 +1,184 @@
+#include "core/fsutil.h"
+
+#include <set>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using core::normalize_path;
+using core::resolve_link_target;
+using core::write_atomic;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+std::set<std::string> names_in(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+unsigned mode_of(const fs::path& path) {
+    struct stat st;
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+unsigned current_umask() {
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+std::string temp_name_of(const std::string& name) {
+    return "." + name + ".mirthlode-" + std::to_string(::getpid());
+}
+
+TEST(NormalizePath, IsLexical) {
+    EXPECT_EQ(normalize_path("a/./b/../c"), fs::path("a/c"));
+    EXPECT_EQ(normalize_path("../../x"), fs::path("../../x"));
+    EXPECT_EQ(normalize_path("a/../.."), fs::path(".."));
+    EXPECT_EQ(normalize_path("a/b/../../../c"), fs::path("../c"));
+    EXPECT_EQ(normalize_path("/a/../.."), fs::path("/"));
+    EXPECT_EQ(normalize_path("/../x/./y"), fs::path("/x/y"));
+    EXPECT_EQ(normalize_path("//a//b/"), fs::path("/a/b"));
+    EXPECT_EQ(normalize_path(""), fs::path());
+    EXPECT_EQ(normalize_path("."), fs::path());
+    EXPECT_EQ(normalize_path("a/.."), fs::path());
+}
+
+TEST(ResolveLinkTarget, ReadsTheTextFromTheLinksDirectory) {
+    EXPECT_EQ(resolve_link_target("/h/.claude/skills/x", "../../.agents/skills/x"),
+              fs::path("/h/.agents/skills/x"));
+    EXPECT_EQ(resolve_link_target("/h/.claude/skills/x", "/a/./b/../c"), fs::path("/a/c"));
+    EXPECT_EQ(resolve_link_target("x", "../y"), fs::path("../y"));
+}
+
+TEST(WriteAtomic, CreatesMissingDirectoriesAndANewFileWithTheUsualMode) {
+    TempDir dir;
+    fs::path path = dir / "a/b/c.json";
+    auto written = write_atomic(path, "{}");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, path);
+    EXPECT_EQ(read_file(path), "{}");
+    EXPECT_EQ(mode_of(path), 0666u & ~current_umask());
+    EXPECT_EQ(names_in(dir / "a/b"), std::set<std::string>{"c.json"});
+}
+
+TEST(WriteAtomic, ReplacingKeepsThePermissionBits) {
+    TempDir dir;
+    for (unsigned mode : {0600u, 0640u, 0755u, 0400u}) {
+        fs::path path = dir / ("f" + std::to_string(mode));
+        write_file(path, "old secret");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(write_atomic(path, "new secret"));
+        EXPECT_EQ(read_file(path), "new secret");
+        EXPECT_EQ(mode_of(path), mode);
+    }
+}
+
+TEST(WriteAtomic, WritesThroughALinkAndKeepsTheLink) {
+    TempDir dir;
+    fs::path target = dir / "elsewhere/settings.json";
+    write_file(target, "old");
+    fs::create_directories(dir / "home/.claude");
+    fs::path link = dir / "home/.claude/settings.json";
+    fs::create_symlink(target, link);
+
+    auto written = write_atomic(link, "new");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, fs::canonical(target));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), target);
+    EXPECT_EQ(read_file(target), "new");
+    EXPECT_EQ(names_in(dir / "elsewhere"), std::set<std::string>{"settings.json"});
+}
+
+TEST(WriteAtomic, ADanglingRelativeLinkCreatesItsTargetWithParents) {
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    fs::path link = dir / "home/config.toml";
+    fs::create_symlink("../store/deep/config.toml", link);
+
+    auto written = write_atomic(link, "x = 1\n");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, dir / "store/deep/config.toml");
+    EXPECT_EQ(read_file(dir / "store/deep/config.toml"), "x = 1\n");
+    EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// Every failure leaves the old content and no temporary file.
+class WriteAtomicFailure : public ::testing::Test {
+protected:
+    void SetUp() override { write_file(path, "old"); }
+    void ExpectUntouched() {
+        EXPECT_EQ(read_file(path), "old");
+        EXPECT_FALSE(fs::exists(dir / temp_name_of("file.json")));
+    }
+    TempDir dir;
+    fs::path path = dir / "file.json";
+};
+
+TEST_F(WriteAtomicFailure, DestinationIsADirectory) {
+    fs::path target = dir / "sub";
+    fs::create_directory(target);
+    write_file(target / "inside", "kept");
+    auto written = write_atomic(target, "new");
+    ASSERT_FALSE(written);
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_EQ(read_file(target / "inside"), "kept");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"file.json", "sub"}));
+}
+
+TEST_F(WriteAtomicFailure, StaleTemporaryFailsOnceAndIsCleared) {
+    write_file(dir / temp_name_of("file.json"), "left by a crashed run");
+    auto first = write_atomic(path, "new");
+    ASSERT_FALSE(first);
+    EXPECT_EQ(first.error(), std::errc::file_exists);
+    ExpectUntouched();
+    ASSERT_TRUE(write_atomic(path, "new"));
+    EXPECT_EQ(read_file(path), "new");
+}
+
+TEST_F(WriteAtomicFailure, ParentCannotBeCreated) {
+    auto written = write_atomic(path / "child.json", "new");
+    ASSERT_FALSE(written);
+    ExpectUntouched();
+}
+
+TEST_F(WriteAtomicFailure, WriteFailsPartWay) {
+    // A file size limit makes the write itself fail, whoever runs the test.
+    struct rlimit old_limit;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old_limit;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto written = write_atomic(path, std::string(4096, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    ::signal(SIGXFSZ, old_handler);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error(), std::errc::file_too_large);
+    ExpectUntouched();
+}
+
+TEST_F(WriteAtomicFailure, ReadOnlyDirectory) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    auto written = write_atomic(path, "new");
+    ::chmod(dir.path().c_str(), 0755);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error(), std::errc::permission_denied);
+    ExpectUntouched();
+}
+
+}  // namespace

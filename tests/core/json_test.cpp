@@ -1,0 +1,181 @@
+#include "core/json.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+json::Value parse_ok(std::string_view text) {
+    auto v = json::parse(text);
+    EXPECT_TRUE(v.ok()) << text << ": " << v.error().message;
+    return v.ok() ? *v : json::Value();
+}
+
+std::string pretty(const json::Value& v) {
+    auto text = json::print_pretty(v);
+    EXPECT_TRUE(text.ok());
+    return text.ok() ? *text : std::string();
+}
+
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+TEST(JsonParse, RefusesByteOrderMarkAtFirstColumn) {
+    auto v = json::parse("\xEF\xBB\xBF{}");
+    ASSERT_FALSE(v.ok());
+    EXPECT_EQ(v.error().line, 1u);
+    EXPECT_EQ(v.error().column, 1u);
+}
+
+TEST(JsonParse, NestingLimitIs128Levels) {
+    EXPECT_TRUE(json::parse(nested(128)).ok());
+    EXPECT_TRUE(json::parse("{\"a\":" + nested(127) + "}").ok());
+
+    auto deep = json::parse("\n " + nested(129));
+    ASSERT_FALSE(deep.ok());
+    EXPECT_EQ(deep.error().line, 2u);
+    EXPECT_EQ(deep.error().column, 130u);  // the 129th bracket
+
+    // A bracket inside a string does not count as nesting.
+    auto with_text = json::parse("[\"[{\"," + nested(128) + "]");
+    ASSERT_FALSE(with_text.ok());
+    EXPECT_EQ(with_text.error().column, 134u);
+}
+
+TEST(JsonParse, VeryDeepInputIsAnErrorNotACrash) {
+    std::string text(1'000'000, '[');
+    auto v = json::parse(text);
+    ASSERT_FALSE(v.ok());
+    EXPECT_EQ(v.error().column, 129u);
+}
+
+TEST(JsonParse, RefusesInvalidUtf8WithItsPosition) {
+    auto v = json::parse("{\n  \"a\": \"x\xC3\x28\"\n}");
+    ASSERT_FALSE(v.ok());
+    EXPECT_EQ(v.error().line, 2u);
+    EXPECT_EQ(v.error().column, 10u);
+    EXPECT_FALSE(json::parse("\"\xED\xA0\x80\"").ok());  // an encoded surrogate
+    EXPECT_FALSE(json::parse("\"\xC0\xAF\"").ok());      // an overlong form
+    EXPECT_TRUE(json::parse("\"\xF0\x9F\x98\x80 \xE2\x82\xAC\"").ok());
+}
+
+TEST(JsonParse, NumberOverflowIsAnErrorValue) {
+    auto v = json::parse("{\"a\": 1e400}");
+    ASSERT_FALSE(v.ok());
+    EXPECT_EQ(v.error().message, "number overflow");
+    EXPECT_EQ(v.error().line, 1u);
+    EXPECT_EQ(v.error().column, 11u);
+}
+
+TEST(JsonParse, ErrorTextLeavesOutTheOffendingToken) {
+    std::string text = "{\"a\": \"" + std::string(1'000'000, 'x');
+    auto v = json::parse(text);
+    ASSERT_FALSE(v.ok());
+    EXPECT_LT(v.error().message.size(), 200u);
+    EXPECT_EQ(v.error().message.find("xxxx"), std::string::npos);
+    EXPECT_NE(v.error().message.find("missing closing quote"), std::string::npos);
+    EXPECT_EQ(v.error().line, 1u);
+    EXPECT_EQ(v.error().column, text.size() + 1);
+}
+
+TEST(JsonParse, PositionsOfSyntaxErrors) {
+    struct Case { const char* text; std::size_t line, column; };
+    for (auto c : {Case{"", 1, 1}, Case{"{\n", 2, 1}, Case{"[1,]", 1, 4}, Case{"{} x", 1, 4},
+                   Case{"{\"a\":\n  tru}", 2, 6}, Case{"\"a\nb\"", 1, 3}}) {
+        auto v = json::parse(c.text);
+        ASSERT_FALSE(v.ok()) << c.text;
+        EXPECT_EQ(v.error().line, c.line) << c.text;
+        EXPECT_EQ(v.error().column, c.column) << c.text;
+        EXPECT_EQ(v.error().message.find("json.exception"), std::string::npos);
+    }
+}
+
+TEST(JsonParse, RepeatedKeyTakesLaterValueInFirstPlace) {
+    auto v = parse_ok(R"({"a": 1, "b": 2, "a": {"x": 3}})");
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v.begin().key(), "a");
+    EXPECT_EQ(v["a"], json::Value({{"x", 3}}));
+}
+
+TEST(JsonParse, ManyKeysKeepTheirOrder) {
+    std::string text = "{";
+    for (int i = 0; i < 100'000; ++i) text += (i ? ",\"k" : "\"k") + std::to_string(99'999 - i) + "\":" + std::to_string(i);
+    text += "}";
+    auto v = parse_ok(text);
+    ASSERT_EQ(v.size(), 100'000u);
+    EXPECT_EQ(v.begin().key(), "k99999");
+    EXPECT_EQ(v["k0"], 99'999);
+}
+
+TEST(JsonParse, KeepsNumberKindsAndAllowsSurroundingWhiteSpace) {
+    auto v = parse_ok(" \n\t[-1, 18446744073709551615, 1.0, 1e2]\r\n ");
+    EXPECT_TRUE(v[0].is_number_integer() && !v[0].is_number_unsigned());
+    EXPECT_TRUE(v[1].is_number_unsigned());
+    EXPECT_TRUE(v[2].is_number_float() && v[3].is_number_float());
+}
+
+TEST(JsonEqual, ObjectsAreComparedAsMaps) {
+    EXPECT_TRUE(json::equal(parse_ok(R"({"a":1,"b":[1,{"c":2,"d":3}]})"), parse_ok(R"({"b":[1,{"d":3,"c":2}],"a":1})")));
+    EXPECT_FALSE(json::equal(parse_ok(R"({"a":1})"), parse_ok(R"({"a":1,"b":1})")));
+    EXPECT_FALSE(json::equal(parse_ok(R"({"a":1,"b":2})"), parse_ok(R"({"a":1,"c":2})")));
+    EXPECT_FALSE(json::equal(parse_ok("[1,2]"), parse_ok("[2,1]")));
+}
+
+TEST(JsonEqual, NumbersOfDifferentKinds) {
+    EXPECT_FALSE(json::equal(parse_ok("1"), parse_ok("1.0")));
+    EXPECT_FALSE(json::equal(parse_ok("18446744073709551615"), json::Value(-1)));
+    EXPECT_TRUE(json::equal(json::Value(std::int64_t{5}), json::Value(std::uint64_t{5})));
+    EXPECT_FALSE(json::equal(json::Value(std::int64_t{-5}), json::Value(std::uint64_t{5})));
+    EXPECT_TRUE(json::equal(parse_ok("0.5"), parse_ok("5e-1")));
+    EXPECT_FALSE(json::equal(parse_ok("null"), parse_ok("false")));
+    EXPECT_FALSE(json::equal(parse_ok("\"1\""), parse_ok("1")));
+}
+
+TEST(JsonPrint, PrettyLayout) {
+    auto v = parse_ok(R"({"z":{"b":[],"a":{}},"y":[1,"t\u0001\n\"\\",null,true]})");
+    EXPECT_EQ(pretty(v),
+              "{\n"
+              "  \"z\": {\n"
+              "    \"b\": [],\n"
+              "    \"a\": {}\n"
+              "  },\n"
+              "  \"y\": [\n"
+              "    1,\n"
+              "    \"t\\u0001\\n\\\"\\\\\",\n"
+              "    null,\n"
+              "    true\n"
+              "  ]\n"
+              "}");
+    EXPECT_EQ(pretty(parse_ok("\"\xE2\x82\xAC\"")), "\"\xE2\x82\xAC\"");
+}
+
+TEST(JsonPrint, FloatsInShortestFormWithoutExponentForOrdinaryMagnitudes) {
+    struct Case { double value; const char* text; };
+    for (auto c : {Case{1e15, "1000000000000000.0"}, Case{1.0, "1.0"}, Case{-0.0, "-0.0"}, Case{0.0, "0.0"},
+                   Case{0.1, "0.1"}, Case{123.456, "123.456"}, Case{1e16, "1e16"}, Case{1.5e17, "1.5e17"},
+                   Case{0.0001, "0.0001"}, Case{1e-5, "0.00001"}, Case{1e-7, "1e-7"}, Case{-2.5e-9, "-2.5e-9"},
+                   Case{1.7976931348623157e308, "1.7976931348623157e308"}, Case{5e-324, "5e-324"}}) {
+        EXPECT_EQ(pretty(json::Value(c.value)), c.text);
+        auto back = json::parse(c.text);
+        ASSERT_TRUE(back.ok());
+        EXPECT_TRUE(back->is_number_float()) << c.text;
+        EXPECT_EQ(back->get<double>(), c.value) << c.text;
+    }
+    EXPECT_EQ(pretty(parse_ok("[0.30000000000000004, 100.0, 18446744073709551615, -9223372036854775808]")),
+              "[\n  0.30000000000000004,\n  100.0,\n  18446744073709551615,\n  -9223372036854775808\n]");
+}
+
+TEST(JsonPrint, InvalidUtf8IsAnErrorValue) {
+    EXPECT_FALSE(json::print_pretty(json::Value("a\xFF")).ok());
+    EXPECT_FALSE(json::print_pretty(json::Value({{"k\xC3", 1}})).ok());
+}
+
+TEST(JsonPrint, ReadsBackEqual) {
+    auto v = parse_ok(R"({"a":[1,-2,3.25,{"b":null}],"c":"\u00e9\ud83d\ude00","d":{}})");
+    auto back = json::parse(pretty(v));
+    ASSERT_TRUE(back.ok());
+    EXPECT_TRUE(json::equal(v, *back));
+    EXPECT_EQ(pretty(*back), pretty(v));
+}
+
+}  // namespace

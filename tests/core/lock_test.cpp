@@ -1,0 +1,159 @@
+#include "core/lock.h"
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using core::acquire_lock;
+using core::LockOutcome;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+using namespace std::chrono_literals;
+using Kind = LockOutcome::Kind;
+
+std::chrono::milliseconds timeout_for(const std::string& value) {
+    return core::lock_timeout(core::EnvMap(core::EnvPairs{{"MIRTHLODE_LOCK_TIMEOUT_MS", value}}));
+}
+
+TEST(LockTimeout, ParsesMillisecondsStrictly) {
+    EXPECT_EQ(core::lock_timeout(core::EnvMap{}), 30s);
+    EXPECT_EQ(timeout_for("0"), 0ms);
+    EXPECT_EQ(timeout_for("250"), 250ms);
+    EXPECT_EQ(timeout_for("+500"), 500ms);
+    EXPECT_EQ(timeout_for("007"), 7ms);
+    for (const char* bad : {"", "+", "-", "-5", "5s", " 5", "5 ", "++5", "1e3", "18446744073709551616",
+                            "99999999999999999999"}) {
+        EXPECT_EQ(timeout_for(bad), 30s) << "value: [" << bad << "]";
+    }
+    // The largest 64-bit value is valid and waits as long as the clock can count.
+    EXPECT_GT(timeout_for("18446744073709551615"), std::chrono::hours(24 * 365 * 1000));
+}
+
+// A child process that holds the lock until told to let go.
+class LockHolder {
+public:
+    explicit LockHolder(const fs::path& state_dir) {
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            auto outcome = acquire_lock(state_dir, 0ms);
+            char byte = outcome.kind == Kind::acquired ? 'y' : 'n';
+            (void)::write(ready[1], &byte, 1);
+            (void)::read(release[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        char byte = 0;
+        acquired_ = ::read(ready[0], &byte, 1) == 1 && byte == 'y';
+        ::close(ready[0]);
+        release_fd_ = release[1];
+    }
+    ~LockHolder() { let_go(); }
+
+    bool acquired() const { return acquired_; }
+    void let_go() {
+        if (pid_ <= 0) return;
+        ::close(release_fd_);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int release_fd_ = -1;
+    bool acquired_ = false;
+};
+
+TEST(AcquireLock, AnotherProcessHoldingItMakesUsWaitThenGiveUp) {
+    TempDir dir;
+    fs::path state = dir / "state/mirthlode";
+    LockHolder holder(state);
+    ASSERT_TRUE(holder.acquired());
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(acquire_lock(state, 0ms).kind, Kind::timed_out);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+
+    start = std::chrono::steady_clock::now();
+    auto outcome = acquire_lock(state, 150ms);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(outcome.kind, Kind::timed_out);
+    EXPECT_FALSE(outcome.lock.has_value());
+    EXPECT_GE(waited, 150ms);
+    EXPECT_LT(waited, 2s);
+
+    holder.let_go();
+    auto after = acquire_lock(state, 0ms);
+    EXPECT_EQ(after.kind, Kind::acquired);
+    EXPECT_TRUE(after.lock.has_value());
+}
+
+TEST(AcquireLock, WaitingPicksUpALockReleasedMeanwhile) {
+    TempDir dir;
+    LockHolder holder(dir.path());
+    ASSERT_TRUE(holder.acquired());
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(100ms);
+        holder.let_go();
+    });
+    auto outcome = acquire_lock(dir.path(), 5s);
+    releaser.join();
+    EXPECT_EQ(outcome.kind, Kind::acquired);
+}
+
+TEST(AcquireLock, TheLockFileIsKeptAndNeverTruncated) {
+    TempDir dir;
+    write_file(dir / "lock", "left alone");
+    {
+        auto outcome = acquire_lock(dir.path(), 0ms);
+        ASSERT_EQ(outcome.kind, Kind::acquired);
+        // Within one process a second take is refused as well.
+        EXPECT_EQ(acquire_lock(dir.path(), 0ms).kind, Kind::timed_out);
+    }
+    EXPECT_EQ(read_file(dir / "lock"), "left alone");
+    EXPECT_EQ(acquire_lock(dir.path(), 0ms).kind, Kind::acquired);
+    EXPECT_TRUE(fs::exists(dir / "lock"));
+}
+
+TEST(TakeLock, ReportsBothFailures) {
+    TempDir dir;
+    std::ostringstream out, err;
+    core::Reporter reporter(out, err);
+    core::RunContext ctx;
+    ctx.env = core::EnvMap(core::EnvPairs{{"MIRTHLODE_LOCK_TIMEOUT_MS", "0"}});
+
+    write_file(dir / "blocked", "a file where the state directory should be");
+    ctx.state_dir = dir / "blocked/mirthlode";
+    EXPECT_FALSE(core::take_lock(ctx, reporter));
+    EXPECT_EQ(err.str(), "error: cannot take the mirthlode lock: " +
+                             std::make_error_code(std::errc::not_a_directory).message() + "\n");
+
+    ctx.state_dir = dir / "state";
+    LockHolder holder(ctx.state_dir);
+    ASSERT_TRUE(holder.acquired());
+    err.str("");
+    EXPECT_FALSE(core::take_lock(ctx, reporter));
+    EXPECT_EQ(err.str(), "error: another mirthlode process is running — try again when it finishes\n");
+    EXPECT_EQ(reporter.errors(), 2u);
+
+    holder.let_go();
+    EXPECT_TRUE(core::take_lock(ctx, reporter));
+    EXPECT_EQ(out.str(), "");
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "mcp/plan.h"
+#include "support/support.h"
+
+namespace {
+
+using mcp::McpState;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+// A home with some agents installed and a Commons mcp.json.
+struct Machine {
+    TempDir home;
+    core::Config config;
+    core::EnvPairs env;
+
+    core::RunContext context() const {
+        core::RunContext ctx;
+        ctx.home = home.path();
+        ctx.commons = home / ".agents";
+        ctx.env = core::EnvMap(env);
+        return ctx;
+    }
+    void install(const char* dir) { std::filesystem::create_directories(home / dir); }
+    void commons(const std::string& servers) { write_file(home / ".agents" / "mcp.json", servers); }
+    mcp::McpPlan plan() const { return mcp::plan_mcp(context(), config, home / ".agents" / "mcp.json"); }
+};
+
+// "agent/server:state" per item, keys of drifted items in brackets.
+std::string summary(const mcp::McpPlan& plan) {
+    std::string out;
+    for (const auto& item : plan.items) {
+        out += item.agent + "/" + item.server + ":" + std::string(mcp::state_word(item.state));
+        if (!item.keys.empty()) {
+            out += "[";
+            for (const auto& key : item.keys) out += key + (&key == &item.keys.back() ? "" : ",");
+            out += "]";
+        }
+        out += " ";
+    }
+    return out;
+}
+
+const mcp::McpItem* find(const mcp::McpPlan& plan, const std::string& agent, const std::string& server) {
+    for (const auto& item : plan.items) {
+        if (item.agent == agent && item.server == server) return &item;
+    }
+    return nullptr;
+}
+
+TEST(PlanMcp, NoCommonsFileOrADirectoryIsAnEmptyPlan) {
+    Machine m;
+    m.install(".claude");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"x":{"command":"x"}}})");
+    auto plan = m.plan();
+    EXPECT_TRUE(plan.items.empty() && plan.errors.empty() && plan.read_errors.empty());
+    std::filesystem::create_directories(m.home / ".agents" / "mcp.json");
+    plan = m.plan();
+    EXPECT_TRUE(plan.items.empty() && plan.errors.empty() && plan.read_errors.empty());
+}
+
+TEST(PlanMcp, BrokenCommonsFileIsTheOnlyError) {
+    Machine m;
+    m.install(".claude");
+    write_file(m.home / ".claude.json", "not json");
+    m.commons(R"({"mcpServers":{"a":"npx a"}})");
+    auto plan = m.plan();
+    EXPECT_TRUE(plan.items.empty());
+    EXPECT_TRUE(plan.read_errors.empty());
+    ASSERT_EQ(plan.errors.size(), 1u);
+    EXPECT_EQ(plan.errors[0], (m.home / ".agents" / "mcp.json").string() + ": server `a` must be an object");
+}
+
+TEST(PlanMcp, EmptyCommonsMakesEveryHeldServerForeign) {
+    Machine m;
+    m.install(".claude");
+    m.install(".codex");
+    m.install(".gemini");
+    m.commons(R"({"mcpServers":{}})");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"z":{},"a":{}}})");
+    write_file(m.home / ".codex" / "config.toml", "[mcp_servers.q]\ncommand = \"q\"\n");
+    EXPECT_EQ(summary(m.plan()), "claude/z:foreign claude/a:foreign codex/q:foreign ");
+}
+
+TEST(PlanMcp, EveryStateInPlanningOrder) {
+    Machine m;
+    for (const char* dir : {".claude", ".codex", ".cursor", ".pi", ".roo"}) m.install(dir);
+    m.commons(R"({"mcpServers":{
+        "e":{"command":"e"},
+        "d":{"command":"d","disabled":true},
+        "c":{"command":"c","args":["1"],"env":{"A":"1"}},
+        "b":{"command":"b"},
+        "a":{"type":"stdio","command":"a","args":["x"]}}})");
+    write_file(m.home / ".claude.json", R"({"theme":"dark","mcpServers":{
+        "x":{"command":"x"},
+        "a":{"args":["x"],"command":"a","type":"stdio"},
+        "d":{"command":"d"}}})");
+    write_file(m.home / ".codex" / "config.toml", "[mcp_servers.e]\ncommand = \"e\"\n[mcp_servers.a]\ncommand = \"a\"\nargs = [\"x\"]\n");
+    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"c":{"command":"c","args":["2"],"env":{},"cwd":"/"}}})");
+    m.config.mcp["e"].agents = std::vector<std::string>{"claude"};
+    auto plan = m.plan();
+    EXPECT_TRUE(plan.errors.empty());
+    EXPECT_TRUE(plan.read_errors.empty());
+    EXPECT_EQ(summary(plan),
+              "claude/a:managed claude/b:missing claude/c:missing claude/d:disabled claude/e:missing claude/x:foreign "
+              "codex/a:managed codex/b:missing codex/c:missing codex/e:stranded "
+              "cursor/a:missing cursor/b:missing cursor/c:drifted[args,cwd,env] ");
+
+    const auto* claude_a = find(plan, "claude", "a");
+    EXPECT_EQ(claude_a->file, m.home / ".claude.json");
+    EXPECT_EQ(claude_a->servers_key, "mcpServers");
+    EXPECT_FALSE(claude_a->toml);
+    EXPECT_EQ(claude_a->expected->dump(), R"({"type":"stdio","command":"a","args":["x"]})");
+    const auto* codex_b = find(plan, "codex", "b");
+    EXPECT_EQ(codex_b->file, m.home / ".codex" / "config.toml");
+    EXPECT_EQ(codex_b->servers_key, "mcp_servers");
+    EXPECT_TRUE(codex_b->toml);
+    for (const auto& item : plan.items) {
+        bool has_expected = item.state == McpState::managed || item.state == McpState::missing ||
+                            item.state == McpState::drifted;
+        EXPECT_EQ(item.expected.has_value(), has_expected) << item.agent << "/" << item.server;
+    }
+    EXPECT_EQ(mcp::mcp_note(*find(plan, "cursor", "c")), "differs from the Commons (args, cwd, env) — will be restored");
+}
+
+TEST(PlanMcp, DisabledWinsOverTheAllowlistAndAnEmptyAllowlistStrands) {
+    Machine m;
+    m.install(".claude");
+    m.install(".cursor");
+    m.commons(R"({"mcpServers":{"off":{"command":"o","disabled":true},"none":{"command":"n"}}})");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"off":{},"none":{}}})");
+    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"none":{"command":"n"}}})");
+    m.config.mcp["off"].agents = std::vector<std::string>{"cursor"};
+    m.config.mcp["none"].agents = std::vector<std::string>{};
+    EXPECT_EQ(summary(m.plan()), "claude/none:stranded claude/off:disabled cursor/none:stranded ");
+}
+
+TEST(PlanMcp, AllowlistMatchesExactBytes) {
+    Machine m;
+    m.install(".claude");
+    m.commons(R"({"mcpServers":{"s":{"command":"s"}}})");
+    m.config.mcp["s"].agents = std::vector<std::string>{"Claude", "claude "};
+    EXPECT_EQ(summary(m.plan()), "");
+    m.config.mcp["s"].agents->push_back("claude");
+    EXPECT_EQ(summary(m.plan()), "claude/s:missing ");
+}
+
+TEST(PlanMcp, UnsetVariableIsOneErrorAndNoItems) {
+    Machine m;
+    for (const char* dir : {".claude", ".codex", ".gemini", ".cline"}) m.install(dir);
+    m.commons(R"({"mcpServers":{"a":{"command":"${env:TOKEN}"},"b":{"command":"b"}}})");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"a":{"command":"old"}}})");
+    auto plan = m.plan();
+    EXPECT_EQ(plan.errors, std::vector<std::string>{"mcp server `a`: ${env:TOKEN} is not set in the environment"});
+    EXPECT_EQ(summary(plan), "claude/b:missing codex/b:missing gemini/b:missing cline/b:missing ");
+}
+
+TEST(PlanMcp, ResolvedValuesAndTweaks) {
+    Machine m;
+    m.install(".claude");
+    m.install(".gemini");
+    m.env = {{"TOKEN", "s3cret"}, {"REGION", "eu"}};
+    m.commons(R"({"mcpServers":{
+        "env":{"command":"e","env":{"T":"${env:TOKEN}"}},
+        "tweaked":{"command":"t","args":["a"]},
+        "plain":{"command":"p"}}})");
+    m.config.mcp["tweaked"].tweaks["gemini"] = json::Value::parse(R"({"args":["--region=${env:REGION}"],"trust":true})");
+    auto plan = m.plan();
+    EXPECT_EQ(summary(plan), "claude/env:missing claude/plain:missing claude/tweaked:missing "
+                             "gemini/env:missing gemini/plain:missing gemini/tweaked:missing ");
+    EXPECT_TRUE(find(plan, "claude", "env")->resolved);
+    EXPECT_EQ(find(plan, "claude", "env")->expected->dump(), R"({"command":"e","env":{"T":"s3cret"}})");
+    EXPECT_FALSE(find(plan, "claude", "tweaked")->resolved);
+    EXPECT_FALSE(find(plan, "claude", "plain")->resolved);
+    EXPECT_TRUE(find(plan, "gemini", "tweaked")->resolved);
+    EXPECT_EQ(find(plan, "gemini", "tweaked")->expected->dump(), R"({"command":"t","args":["--region=eu"],"trust":true})");
+}
+
+TEST(PlanMcp, UnreadableAgentFileCostsOnlyThatAgent) {
+    Machine m;
+    m.install(".codex");
+    m.install(".cursor");
+    m.commons(R"({"mcpServers":{"a":{"command":"a"}}})");
+    write_file(m.home / ".codex" / "config.toml", "[mcp_servers.a]\ncommand = \n");
+    auto plan = m.plan();
+    EXPECT_EQ(summary(plan), "cursor/a:missing ");
+    ASSERT_EQ(plan.read_errors.size(), 1u);
+    EXPECT_EQ(plan.read_errors[0],
+              (m.home / ".codex" / "config.toml").string() + ": invalid TOML (line 2, column 11) — left untouched");
+    EXPECT_TRUE(plan.errors.empty());
+}
+
+TEST(PlanMcp, SkipsCustomSwitchedOffAndNonMergingAgents) {
+    Machine m;
+    for (const char* dir : {".claude", ".cursor", ".pi", ".omp", "tools/mine"}) m.install(dir);
+    m.commons(R"({"mcpServers":{"a":{"command":"a"}}})");
+    m.config.disabled = {"claude"};
+    m.config.custom.push_back(core::CustomAgent{"mine", "tools/mine", {}});
+    EXPECT_EQ(summary(m.plan()), "cursor/a:missing ");
+}
+
+TEST(PlanMcpAgent, AppendsToAPlanWithoutRepeatingErrors) {
+    Machine m;
+    m.install(".claude");
+    mcp::McpServers servers;
+    servers.set("a", json::Value::parse(R"({"command":"${env:MISSING}"})"));
+    mcp::McpPlan plan;
+    plan.errors.push_back("mcp server `a`: ${env:MISSING} is not set in the environment");
+    mcp::plan_mcp_agent(m.context(), m.config, servers, plan);
+    EXPECT_EQ(plan.errors.size(), 1u);
+    EXPECT_TRUE(plan.items.empty());
+}
+
+TEST(McpNote, EveryState) {
+    mcp::McpItem item;
+    const std::vector<std::pair<McpState, std::string>> notes = {
+        {McpState::managed, ""},
+        {McpState::missing, "not in this agent's config yet"},
+        {McpState::drifted, "differs from the Commons — will be restored"},
+        {McpState::foreign, "not in the Commons — left alone"},
+        {McpState::excluded, "not allowlisted for this agent"},
+        {McpState::stranded, "still here but no longer allowlisted — `mirthlode mcp remove` clears it"},
+        {McpState::disabled, "disabled in the Commons — will be removed"},
+    };
+    for (const auto& [state, note] : notes) {
+        item.state = state;
+        EXPECT_EQ(mcp::mcp_note(item), note);
+    }
+    item.state = McpState::drifted;
+    item.keys = {"args"};
+    EXPECT_EQ(mcp::mcp_note(item), "differs from the Commons (args) — will be restored");
+    EXPECT_TRUE(mcp::is_actionable(McpState::missing) && mcp::is_actionable(McpState::drifted) &&
+                mcp::is_actionable(McpState::disabled));
+    EXPECT_FALSE(mcp::is_actionable(McpState::managed) || mcp::is_actionable(McpState::foreign) ||
+                 mcp::is_actionable(McpState::stranded) || mcp::is_actionable(McpState::excluded));
+}
+
+}  // namespace

@@ -1,12 +1,18 @@
 #include "fanout/sync.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
+#include <utility>
 
+#include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/commons.h"
 #include "core/fsutil.h"
 #include "core/lock.h"
+#include "fanout/hook_apply.h"
+#include "mcp/merge.h"
 #include "platform/platform.h"
 
 namespace fanout {
@@ -74,12 +80,20 @@ public:
 
     void link_section(const LinkSection& section);
     void instructions_section(const std::vector<InstructionItem>& items);
+    void mcp_section(const mcp::McpPlan& plan);
+    void rendered_section(const std::vector<RenderedCommand>& items);
+    void hooks_section(const HookPlan& plan);
+    void errors(const std::vector<std::string>& texts);
     void summary();
 
 private:
     // Prints the line of an actionable item once it is done (or in a dry run).
     template <class Apply, class OnError>
     void act(const std::string& line, Apply apply, OnError on_error);
+    // Removes the disabled entries, then merges the rest one file at a time.
+    void apply_mcp(const std::vector<mcp::McpItem>& items);
+    // Counts `count` changes when `done` succeeded, else reports its error.
+    void count_or_report(const util::Status<>& done, std::size_t count);
 
     const core::RunContext& ctx_;
     core::Reporter& reporter_;
@@ -145,6 +159,123 @@ void SectionWriter::instructions_section(const std::vector<InstructionItem>& ite
     }
 }
 
+void SectionWriter::errors(const std::vector<std::string>& texts) {
+    for (const auto& text : texts) reporter_.report_error(text);
+}
+
+void SectionWriter::count_or_report(const util::Status<>& done, std::size_t count) {
+    if (done) {
+        changes_ += count;
+    } else {
+        reporter_.report_error(done.error().message);
+    }
+}
+
+std::string mcp_line(const mcp::McpItem& item) {
+    return row_start(mcp::state_word(item.state), state_column) + item.server + " → " + item.agent + " — " +
+           mcp::mcp_note(item);
+}
+
+// The missing and drifted items of each agent file, in the plan order of
+// the files' first items.
+std::vector<std::vector<const mcp::McpItem*>> merge_groups(const std::vector<mcp::McpItem>& items) {
+    std::vector<std::vector<const mcp::McpItem*>> groups;
+    for (const auto& item : items) {
+        if (item.state != mcp::McpState::missing && item.state != mcp::McpState::drifted) continue;
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const auto& g) { return g.front()->file == item.file; });
+        if (group == groups.end()) {
+            groups.push_back({&item});
+        } else {
+            group->push_back(&item);
+        }
+    }
+    return groups;
+}
+
+void SectionWriter::mcp_section(const mcp::McpPlan& plan) {
+    errors(plan.read_errors);
+    std::size_t actionable = 0;
+    bool header = false;
+    for (const auto& item : plan.items) {
+        if (item.state == mcp::McpState::managed) continue;
+        if (!header) {
+            reporter_.print_line("mcp (mcp.json)");
+            header = true;
+        }
+        reporter_.print_line(mcp_line(item));
+        if (mcp::is_actionable(item.state)) ++actionable;
+    }
+    if (dry_run_) {
+        changes_ += actionable;
+    } else if (actionable > 0) {
+        apply_mcp(plan.items);
+    }
+}
+
+void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
+    for (const auto& item : items) {
+        if (item.state != mcp::McpState::disabled) continue;
+        auto removed = core::remove_config_entry(item.file, item.servers_key, item.toml, item.server);
+        if (removed) {
+            ++changes_;
+        } else {
+            reporter_.report_error(removed.error().message);
+        }
+    }
+    for (const auto& group : merge_groups(items)) {
+        const mcp::McpItem& first = *group.front();
+        auto merged = mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group);
+        if (!merged) {
+            reporter_.report_error(merged.error().message);
+            continue;
+        }
+        changes_ += group.size();
+        if (merged->mode) reporter_.report_warning(mcp::secrets_mode_warning(merged->written, *merged->mode));
+    }
+}
+
+void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) {
+    std::vector<const RenderedCommand*> actionable;
+    bool header = false;
+    for (const auto& item : items) {
+        if (item.state == RenderState::managed) continue;
+        if (!header) {
+            reporter_.print_line("rendered commands");
+            header = true;
+        }
+        reporter_.print_line(render_line(item));
+        if (is_actionable(item.state)) actionable.push_back(&item);
+    }
+    if (dry_run_) {
+        changes_ += actionable.size();
+        return;
+    }
+    for (const RenderedCommand* item : actionable) count_or_report(apply_rendered_command(*item), 1);
+}
+
+void SectionWriter::hooks_section(const HookPlan& plan) {
+    errors(plan.settings_errors);
+    std::size_t actionable = 0;
+    bool header = false;
+    for (const auto& item : plan.items) {
+        if (item.state == HookState::managed) continue;
+        if (!header) {
+            reporter_.print_line("hooks");
+            header = true;
+        }
+        reporter_.print_line(hook_line(item));
+        if (is_actionable(item.state)) ++actionable;
+    }
+    if (dry_run_) {
+        changes_ += actionable;
+        return;
+    }
+    for (const auto& group : group_actionable_hooks(plan.items)) {
+        count_or_report(apply_hook_group(group), group.items.size());
+    }
+}
+
 void SectionWriter::summary() {
     if (changes_ > 0) {
         reporter_.print_blank_line();
@@ -170,6 +301,16 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
     const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
     plan_link_sections(ctx, targets, plan);
     plan.instructions = plan_instructions(ctx, config, ctx.commons / "AGENTS.md");
+
+    plan.mcp = mcp::plan_mcp(ctx, config, ctx.commons / "mcp.json");
+    RenderPlan rendered = plan_rendered_commands(ctx.home, config, ctx.commons);
+    plan.hooks = plan_hooks(ctx.home, config, ctx.commons / "hooks");
+
+    plan.rendered = std::move(rendered.items);
+    for (auto* blocking : {&plan.mcp.errors, &rendered.errors, &plan.hooks.errors}) {
+        std::move(blocking->begin(), blocking->end(), std::back_inserter(plan.errors));
+        blocking->clear();
+    }
     return plan;
 }
 
@@ -194,10 +335,15 @@ int run_sync(const core::RunContext& ctx, const core::Config& config, core::Repo
 
     SectionWriter writer(ctx, reporter, dry_run);
     if (!plan.errors.empty()) {
-        for (const auto& error : plan.errors) reporter.report_error(error);
+        writer.errors(plan.errors);
+        writer.errors(plan.mcp.read_errors);
+        writer.errors(plan.hooks.settings_errors);
     } else {
         for (const auto& section : plan.link_sections) writer.link_section(section);
         writer.instructions_section(plan.instructions);
+        writer.mcp_section(plan.mcp);
+        writer.rendered_section(plan.rendered);
+        writer.hooks_section(plan.hooks);
     }
     writer.summary();
     return reporter.errors() > 0 ? 1 : 0;

@@ -8,8 +8,11 @@
 #include "core/config.h"
 #include "core/context.h"
 #include "core/report.h"
+#include "fanout/hooks.h"
 #include "fanout/instructions.h"
 #include "fanout/link.h"
+#include "fanout/render.h"
+#include "mcp/plan.h"
 
 namespace fanout {
 
@@ -18,7 +21,10 @@ struct SyncPlan {
     std::vector<std::string> warnings;  // Commons scan warnings, as text
     std::vector<LinkSection> link_sections;
     std::vector<InstructionItem> instructions;
-    std::vector<std::string> errors;  // planning errors that block every section
+    mcp::McpPlan mcp;                    // its blocking errors moved to `errors`
+    std::vector<RenderedCommand> rendered;
+    HookPlan hooks;                      // its blocking errors moved to `errors`
+    std::vector<std::string> errors;     // planning errors that block every section
 };
 
 // Reads the Commons, the configuration and the agents' files; changes nothing.

@@ -10,6 +10,14 @@
 
 namespace toml {
 
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+// A character that may follow a value.
+inline bool ends_value(char c) {
+    return c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#' || c == ',' || c == ']' ||
+           c == '}';
+}
+
 // Thrown inside the reader only; parse() turns it into a ParseError.
 struct ParseFailure {
     std::size_t offset;
@@ -35,7 +43,7 @@ private:
     std::vector<KeyPart> key_path();
     std::string simple_key();
 
-    // Values (literals.cpp).
+    // Values (parse_values.cpp, parse_strings.cpp, parse_numbers.cpp).
     Value value(std::size_t depth, bool keep_text);
     Value array(std::size_t depth);
     Value inline_table(std::size_t depth);

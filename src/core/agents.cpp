@@ -112,8 +112,7 @@ Target target_from_spec(const AgentSpec& spec) {
 }
 
 bool dir_exists_under(std::string_view dir, const fs::path& root) {
-    auto meta = platform::metadata(root / fs::path(dir));
-    return meta && meta->is_dir();
+    return platform::is_directory(root / fs::path(dir));
 }
 
 std::vector<Target> select_targets(const fs::path& root, const Config& config) {

@@ -1,12 +1,12 @@
 // The pretty printer: two-space indent, keys in their order, floats in the
 // shortest text that reads back as the same float.
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <system_error>
 
 #include "core/json.h"
+#include "util/float_digits.h"
 #include "util/utf8.h"
 
 namespace json {
@@ -21,25 +21,10 @@ void append_float(std::string& out, double d) {
         out += "null";
         return;
     }
-    char buf[64];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-    std::string_view sci(buf, static_cast<std::size_t>(end - buf));
-    if (sci.front() == '-') {
-        out += '-';
-        sci.remove_prefix(1);
-    }
-    auto e = sci.find('e');
-    std::string digits;
-    for (char c : sci.substr(0, e))
-        if (c != '.') digits += c;
-    int exponent = 0;
-    std::string_view exp_text = sci.substr(e + 1);
-    if (exp_text.front() == '+') exp_text.remove_prefix(1);
-    std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
-
+    const auto [negative, digits, point] = util::shortest_digits(d);
+    if (negative) out += '-';
     // value = 0.digits * 10^point
     const int length = static_cast<int>(digits.size());
-    const int point = exponent + 1;
     if (length <= point && point <= 16) {
         out += digits;
         out.append(static_cast<std::size_t>(point - length), '0');
@@ -59,7 +44,7 @@ void append_float(std::string& out, double d) {
             out += digits.substr(1);
         }
         out += 'e';
-        out += std::to_string(exponent);
+        out += std::to_string(point - 1);
     }
 }
 

@@ -136,8 +136,7 @@ std::string hook_note(const HookItem& item) {
 
 HookPlan plan_hooks(const fs::path& home, const core::Config& config, const fs::path& hooks_dir) {
     HookPlan plan;
-    const auto dir = platform::metadata(hooks_dir);
-    if (!dir || !dir->is_dir()) return plan;
+    if (!platform::is_directory(hooks_dir)) return plan;
     const std::vector<CommonsHook> commons = load_commons_hooks(hooks_dir, plan.errors);
     for (const core::Target& target : core::select_targets(home, config)) {
         if (target.spec && !target.spec->hooks_file.empty()) plan_agent(target, home, commons, plan);

@@ -6,6 +6,7 @@
 #include "core/agents.h"
 #include "core/fsutil.h"
 #include "fanout/link.h"
+#include "fanout/text_file.h"
 #include "platform/platform.h"
 #include "util/text.h"
 
@@ -22,13 +23,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 2> owner_mar
     {"claude-mem", "claude-mem"},
 }};
 
-// The file as UTF-8 text; nothing when it cannot be read or is not text.
-std::optional<std::string> read_text(const fs::path& path) {
-    auto bytes = platform::read_file(path);
-    if (!bytes || !util::is_valid_utf8(*bytes)) return std::nullopt;
-    return std::move(*bytes);
-}
-
 // Either the exact import line or "@" and the path text with white space.
 bool is_import_line(std::string_view line, std::string_view wanted_line, std::string_view path_text) {
     line = util::trim(line);
@@ -37,7 +31,7 @@ bool is_import_line(std::string_view line, std::string_view wanted_line, std::st
 }
 
 std::optional<std::string> find_owner(const fs::path& path) {
-    auto text = read_text(path);
+    auto text = read_text_file(path);
     if (!text) return std::nullopt;
     std::string_view head = util::first_chars(*text, owner_search_chars);
     for (const auto& [marker, owner] : owner_markers) {
@@ -55,7 +49,7 @@ bool same_file(const fs::path& a, const fs::path& b) {
 InstructionItem plan_import(const std::string& agent, const fs::path& path, const std::string& path_text) {
     const std::string line = "@" + path_text;
     InstructionState state = InstructionState::import;
-    if (auto text = read_text(path)) {
+    if (auto text = read_text_file(path)) {
         for (std::string_view each : util::split_lines(*text)) {
             if (is_import_line(each, line, path_text)) {
                 state = InstructionState::imported;
@@ -72,7 +66,7 @@ util::IoResult<std::string> read_existing_text(const fs::path& path) {
         if (bytes.error() == std::errc::no_such_file_or_directory) return std::string();
         return bytes.error();
     }
-    if (!util::is_valid_utf8(*bytes)) return std::make_error_code(std::errc::illegal_byte_sequence);
+    if (!util::is_utf8(*bytes)) return std::make_error_code(std::errc::illegal_byte_sequence);
     return std::move(*bytes);
 }
 
@@ -210,14 +204,10 @@ std::string instruction_note(const InstructionItem& item) {
 util::IoResult<bool> remove_import_line(const core::RunContext& ctx, const fs::path& path) {
     const std::string path_text = import_line(ctx);
     const std::string line = "@" + path_text;
-    auto bytes = platform::read_file(path);
-    if (!bytes) {
-        if (bytes.error() == std::errc::no_such_file_or_directory) return false;
-        return bytes.error();
-    }
-    if (!util::is_valid_utf8(*bytes)) return std::make_error_code(std::errc::illegal_byte_sequence);
+    auto existing = read_existing_text(path);  // a missing file holds no import line
+    if (!existing) return existing.error();
 
-    std::string_view text = *bytes;
+    std::string_view text = *existing;
     std::string kept;
     bool removed = false;
     while (!text.empty()) {

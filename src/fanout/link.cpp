@@ -148,8 +148,7 @@ bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list
     for (const auto& name : *names) {
         const fs::path path = dir / name;
         const std::string rel = prefix.empty() ? name : prefix + "/" + name;
-        auto meta = platform::metadata(path);
-        if (meta && meta->is_dir()) {
+        if (platform::is_directory(path)) {
             if (!walk_tree(path, rel, list)) return false;
             continue;
         }
@@ -158,11 +157,6 @@ bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list
         list.emplace_back(rel, std::move(*bytes));
     }
     return true;
-}
-
-bool is_a_directory(const fs::path& path) {
-    auto meta = platform::metadata(path);
-    return meta && meta->is_dir();
 }
 
 }  // namespace
@@ -176,8 +170,8 @@ std::optional<TreeListing> list_tree(const fs::path& root) {
 }
 
 bool same_content(const fs::path& a, const fs::path& b) {
-    const bool a_dir = is_a_directory(a);
-    if (a_dir != is_a_directory(b)) return false;
+    const bool a_dir = platform::is_directory(a);
+    if (a_dir != platform::is_directory(b)) return false;
     if (a_dir) {
         auto left = list_tree(a);
         if (!left) return false;
@@ -320,7 +314,7 @@ util::IoStatus apply_link(const LinkEntry& entry) {
 }
 
 util::IoStatus make_symlink(const std::string& text, const fs::path& link) {
-    const bool directory = is_a_directory(core::resolve_link_target(link, text));
+    const bool directory = platform::is_directory(core::resolve_link_target(link, text));
     return platform::create_symlink(text, link, directory);
 }
 

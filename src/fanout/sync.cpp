@@ -94,6 +94,10 @@ private:
     void apply_mcp(const std::vector<mcp::McpItem>& items);
     // Counts `count` changes when `done` succeeded, else reports its error.
     void count_or_report(const util::Status<>& done, std::size_t count);
+    // Prints the header and a line per item that is not managed; returns the
+    // number of actionable items.
+    template <class Item, class Line>
+    std::size_t list(std::string_view header, const std::vector<Item>& items, Line line);
 
     const core::RunContext& ctx_;
     core::Reporter& reporter_;
@@ -193,19 +197,25 @@ std::vector<std::vector<const mcp::McpItem*>> merge_groups(const std::vector<mcp
     return groups;
 }
 
+template <class Item, class Line>
+std::size_t SectionWriter::list(std::string_view header, const std::vector<Item>& items, Line line) {
+    std::size_t actionable = 0;
+    bool printed = false;
+    for (const Item& item : items) {
+        if (item.state == decltype(item.state)::managed) continue;
+        if (!printed) {
+            reporter_.print_line(header);
+            printed = true;
+        }
+        reporter_.print_line(line(item));
+        if (is_actionable(item.state)) ++actionable;
+    }
+    return actionable;
+}
+
 void SectionWriter::mcp_section(const mcp::McpPlan& plan) {
     errors(plan.read_errors);
-    std::size_t actionable = 0;
-    bool header = false;
-    for (const auto& item : plan.items) {
-        if (item.state == mcp::McpState::managed) continue;
-        if (!header) {
-            reporter_.print_line("mcp (mcp.json)");
-            header = true;
-        }
-        reporter_.print_line(mcp_line(item));
-        if (mcp::is_actionable(item.state)) ++actionable;
-    }
+    const std::size_t actionable = list("mcp (mcp.json)", plan.items, mcp_line);
     if (dry_run_) {
         changes_ += actionable;
     } else if (actionable > 0) {
@@ -236,37 +246,19 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
 }
 
 void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) {
-    std::vector<const RenderedCommand*> actionable;
-    bool header = false;
-    for (const auto& item : items) {
-        if (item.state == RenderState::managed) continue;
-        if (!header) {
-            reporter_.print_line("rendered commands");
-            header = true;
-        }
-        reporter_.print_line(render_line(item));
-        if (is_actionable(item.state)) actionable.push_back(&item);
-    }
+    const std::size_t actionable = list("rendered commands", items, render_line);
     if (dry_run_) {
-        changes_ += actionable.size();
+        changes_ += actionable;
         return;
     }
-    for (const RenderedCommand* item : actionable) count_or_report(apply_rendered_command(*item), 1);
+    for (const auto& item : items) {
+        if (is_actionable(item.state)) count_or_report(apply_rendered_command(item), 1);
+    }
 }
 
 void SectionWriter::hooks_section(const HookPlan& plan) {
     errors(plan.settings_errors);
-    std::size_t actionable = 0;
-    bool header = false;
-    for (const auto& item : plan.items) {
-        if (item.state == HookState::managed) continue;
-        if (!header) {
-            reporter_.print_line("hooks");
-            header = true;
-        }
-        reporter_.print_line(hook_line(item));
-        if (is_actionable(item.state)) ++actionable;
-    }
+    const std::size_t actionable = list("hooks", plan.items, hook_line);
     if (dry_run_) {
         changes_ += actionable;
         return;

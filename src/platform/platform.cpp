@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/utf8.h"
+
 namespace platform {
 
 namespace {
@@ -41,37 +43,6 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `s`, or the
-// length of its longest invalid prefix (at least 1) negated.
-int utf8_sequence(std::string_view s) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char b0 = byte(0);
-    if (b0 < 0x80) return 1;
-    int len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return -1;
-    }
-    for (int i = 1; i < len; ++i) {
-        if (static_cast<size_t>(i) >= s.size()) return -i;
-        unsigned char b = byte(static_cast<size_t>(i));
-        if (b < lo || b > hi) return -i;
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    return len;
-}
-
 }  // namespace
 
 IoResult<Metadata> symlink_metadata(const fs::path& path) {
@@ -84,6 +55,11 @@ IoResult<Metadata> metadata(const fs::path& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return last_error();
     return from_stat(st);
+}
+
+bool is_directory(const fs::path& path) {
+    auto meta = metadata(path);
+    return meta && meta->is_dir();
 }
 
 IoResult<fs::path> read_link(const fs::path& path) {
@@ -128,22 +104,7 @@ IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
     return names;
 }
 
-std::string lossy_text(const fs::path& path) {
-    std::string_view rest = path.native();
-    std::string text;
-    text.reserve(rest.size());
-    while (!rest.empty()) {
-        int n = utf8_sequence(rest);
-        if (n > 0) {
-            text.append(rest.substr(0, static_cast<size_t>(n)));
-        } else {
-            text.append("\xEF\xBF\xBD");
-            n = -n;
-        }
-        rest.remove_prefix(static_cast<size_t>(n));
-    }
-    return text;
-}
+std::string lossy_text(const fs::path& path) { return util::lossy_utf8(path.native()); }
 
 IoResult<std::string> read_file(const fs::path& path) {
     int fd = open_retrying(path.c_str(), O_RDONLY);

@@ -33,6 +33,9 @@ struct Metadata {
 IoResult<Metadata> symlink_metadata(const fs::path& path);
 // Metadata of what the path designates, every link followed (stat).
 IoResult<Metadata> metadata(const fs::path& path);
+// True when the path designates a directory, every link followed; false
+// when it does not or cannot be read.
+bool is_directory(const fs::path& path);
 
 // The stored text of a symbolic link.
 IoResult<fs::path> read_link(const fs::path& path);

@@ -1,8 +1,9 @@
 #include "toml/format.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include "util/float_digits.h"
 
 namespace toml {
 
@@ -80,20 +81,7 @@ std::string format_string(std::string_view text, bool multiline) {
 std::string format_float(double number) {
     if (std::isnan(number)) return std::signbit(number) ? "-nan" : "nan";
     if (std::isinf(number)) return number < 0 ? "-inf" : "inf";
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, number, std::chars_format::scientific);
-    std::string sci(buf, res.ptr);  // like "-1.2345e+02"
-    std::string sign;
-    if (sci[0] == '-') {
-        sign = "-";
-        sci.erase(0, 1);
-    }
-    auto e = sci.find('e');
-    int exponent = std::stoi(sci.substr(e + 1));
-    std::string digits = sci.substr(0, e);
-    if (digits.size() > 1) digits.erase(1, 1);  // drop the "."
-    // The value is 0.digits * 10^(exponent + 1).
-    int point = exponent + 1;
+    const auto [negative, digits, point] = util::shortest_digits(number);
     std::string out;
     if (point <= 0) {
         out = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
@@ -102,7 +90,7 @@ std::string format_float(double number) {
     } else {
         out = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
     }
-    return sign + out;
+    return negative ? "-" + out : out;
 }
 
 std::string format_value(const Value& value, bool multiline) {

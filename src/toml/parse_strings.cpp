@@ -1,88 +1,35 @@
 // Strings: basic, literal and their multi-line forms, with escapes.
 #include "toml/parser.h"
 
+#include "util/utf8.h"
+
 namespace toml {
 
-namespace {
-
-void append_utf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-}  // namespace
-
-std::string Parser::basic_string(bool multiline) {
+std::string Parser::quoted_string(char quote, bool multiline) {
+    const bool escapes = quote == '"';  // a literal string takes every byte as it stands
     p_ += multiline ? 3 : 1;
     std::string out;
     if (multiline && at_newline()) p_ += peek() == '\r' ? 2 : 1;
     while (true) {
         if (eof()) fail("unterminated string");
         char c = peek();
-        if (c == '"') {
+        if (c == quote) {
             if (!multiline) {
                 ++p_;
                 return out;
             }
             std::size_t run = 0;
-            while (peek(run) == '"') ++run;
+            while (peek(run) == quote) ++run;
             if (run >= 3) {
                 if (run > 5) fail(p_ + 5, "too many quotes at the end of a string");
-                out.append(run - 3, '"');
+                out.append(run - 3, quote);
                 p_ += run;
                 return out;
             }
-            out.append(run, '"');
+            out.append(run, quote);
             p_ += run;
-        } else if (c == '\\') {
+        } else if (escapes && c == '\\') {
             escape(out, multiline);
-        } else if (multiline && at_newline()) {
-            p_ += c == '\r' ? 2 : 1;
-            out += '\n';
-        } else if (c == '\t' || static_cast<unsigned char>(c) >= 0x20) {
-            if (c == 0x7f) fail("control character in a string");
-            utf8_char(&out);
-        } else {
-            fail(c == '\n' || c == '\r' ? "line end in a single-line string" : "control character in a string");
-        }
-    }
-}
-
-std::string Parser::literal_string(bool multiline) {
-    p_ += multiline ? 3 : 1;
-    std::string out;
-    if (multiline && at_newline()) p_ += peek() == '\r' ? 2 : 1;
-    while (true) {
-        if (eof()) fail("unterminated string");
-        char c = peek();
-        if (c == '\'') {
-            if (!multiline) {
-                ++p_;
-                return out;
-            }
-            std::size_t run = 0;
-            while (peek(run) == '\'') ++run;
-            if (run >= 3) {
-                if (run > 5) fail(p_ + 5, "too many quotes at the end of a string");
-                out.append(run - 3, '\'');
-                p_ += run;
-                return out;
-            }
-            out.append(run, '\'');
-            p_ += run;
         } else if (multiline && at_newline()) {
             p_ += c == '\r' ? 2 : 1;
             out += '\n';
@@ -107,7 +54,7 @@ void Parser::escape(std::string& out, bool multiline) {
         }
         p_ += count;
         if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) fail(start, "escape is not a Unicode scalar value");
-        append_utf8(out, code);
+        util::append_utf8(out, code);
     };
     switch (c) {
     case 'b': out += '\b'; ++p_; return;

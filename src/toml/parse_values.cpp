@@ -9,9 +9,9 @@ Value Parser::value(std::size_t depth, bool keep_text) {
     Value result = Value::boolean(false);
     char c = peek();
     if (c == '"') {
-        result = Value::string(basic_string(at("\"\"\"")));
+        result = Value::string(quoted_string(c, at("\"\"\"")));
     } else if (c == '\'') {
-        result = Value::string(literal_string(at("'''")));
+        result = Value::string(quoted_string(c, at("'''")));
     } else if (c == '[') {
         result = array(depth);
     } else if (c == '{') {

@@ -1,5 +1,7 @@
 #include "toml/parser.h"
 
+#include "util/utf8.h"
+
 namespace toml {
 
 namespace {
@@ -80,21 +82,8 @@ void Parser::comment() {
 }
 
 void Parser::utf8_char(std::string* out) {
-    unsigned char c = static_cast<unsigned char>(peek());
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (c < 0x80) length = 1, code = c;
-    else if (c >= 0xC2 && c <= 0xDF) length = 2, code = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) length = 3, code = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) length = 4, code = c & 0x07;
-    else fail("invalid UTF-8");
-    for (std::size_t i = 1; i < length; ++i) {
-        unsigned char next = static_cast<unsigned char>(peek(i));
-        if ((next & 0xC0) != 0x80) fail("invalid UTF-8");
-        code = (code << 6) | (next & 0x3F);
-    }
-    bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) fail("invalid UTF-8");
+    const std::size_t length = util::utf8_sequence_length(s_, p_);
+    if (length == 0) fail("invalid UTF-8");
     if (out) out->append(s_.substr(p_, length));
     p_ += length;
 }
@@ -115,11 +104,11 @@ std::vector<Parser::KeyPart> Parser::key_path() {
 std::string Parser::simple_key() {
     if (peek() == '"') {
         if (at("\"\"\"")) fail("a key cannot be a multi-line string");
-        return basic_string(false);
+        return quoted_string('"', false);
     }
     if (peek() == '\'') {
         if (at("'''")) fail("a key cannot be a multi-line string");
-        return literal_string(false);
+        return quoted_string('\'', false);
     }
     std::size_t start = p_;
     while (is_bare_key_char(peek())) ++p_;

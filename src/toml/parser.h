@@ -48,8 +48,8 @@ private:
     Value array(std::size_t depth);
     Value inline_table(std::size_t depth);
     void array_space();
-    std::string basic_string(bool multiline);
-    std::string literal_string(bool multiline);
+    // A basic ('"', with escapes) or literal ('\'') string, one line or three quotes.
+    std::string quoted_string(char quote, bool multiline);
     void escape(std::string& out, bool multiline);
     Value number_or_date();
     Value date_time(std::size_t start);

@@ -1,8 +1,7 @@
-// UTF-8 text helpers: Unicode white space, lines, characters.
+// UTF-8 text helpers: trimming white space, lines, characters, padding.
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,36 +9,6 @@
 #include "util/utf8.h"
 
 namespace util {
-
-// One decoded character and the number of bytes it takes. A byte that does
-// not start a well-formed sequence decodes as U+FFFD of length 1.
-struct Utf8Char {
-    char32_t value;
-    std::size_t length;
-};
-
-inline Utf8Char decode_utf8(std::string_view text, std::size_t pos) {
-    const std::size_t length = utf8_sequence_length(text, pos);
-    if (length == 0) return {0xFFFD, 1};
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    char32_t value = length == 1   ? lead
-                     : length == 2 ? (lead & 0x1F)
-                     : length == 3 ? (lead & 0x0F)
-                                   : (lead & 0x07);
-    for (std::size_t i = 1; i < length; ++i) {
-        value = (value << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
-    }
-    return {value, length};
-}
-
-inline bool is_valid_utf8(std::string_view text) { return is_utf8(text); }
-
-// The Unicode White_Space property. A byte-order mark is not white space.
-constexpr bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
 
 inline std::string_view trim_start(std::string_view text) {
     std::size_t pos = 0;

@@ -387,3 +387,16 @@ TEST(SyncFull, ResolvedSecretsInAFileOthersCanRead) {
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(read_file(h / ".claude.json").find("\"TOKEN\": \"s3cret\""), std::string::npos);
 }
+
+TEST(SyncFull, AgentFileThatCannotTakeTheServersCountsNothing) {
+    FullHome h;
+    // Planned as holding no servers, refused when they are merged: both of
+    // claude's servers go uncounted, the other agents still get theirs.
+    write_file(h / ".claude.json", "[1]");
+    auto r = h.run({"sync"});
+    EXPECT_EQ(r.out, h.body() + "\n14 changes made.\n");
+    EXPECT_EQ(r.err, "error: " + (h / ".claude.json").string() + " does not hold a JSON object — left untouched\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(read_file(h / ".claude.json"), "[1]");
+    EXPECT_NE(read_file(h / ".gemini/settings.json").find("\"files\""), std::string::npos);
+}

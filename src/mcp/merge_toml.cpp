@@ -2,11 +2,11 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/agent_files.h"
 #include "mcp/merge.h"
 #include "mcp/toml_convert.h"
 #include "toml/toml.h"
 #include "util/text.h"
-#include "util/text_position.h"
 #include "util/utf8.h"
 
 namespace mcp {
@@ -17,11 +17,6 @@ constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 util::Error left_untouched(const fs::path& path, const std::string& problem) {
     return util::error(path.string() + ": " + problem + " — left untouched");
-}
-
-std::string invalid_toml(std::string_view text, std::size_t offset) {
-    util::TextPosition at = util::position_of(text, offset);
-    return "invalid TOML (line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ")";
 }
 
 struct NamedEntry {
@@ -57,7 +52,7 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
     toml::Document document;
     if (!util::is_blank(text)) {
         auto parsed = toml::parse(text);
-        if (!parsed) return left_untouched(path, invalid_toml(text, parsed.error().offset));
+        if (!parsed) return left_untouched(path, core::invalid_toml_text(text, parsed.error().offset));
         document = std::move(*parsed);
     }
 

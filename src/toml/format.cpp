@@ -1,8 +1,10 @@
 #include "toml/format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "toml/parser.h"
 #include "util/float_digits.h"
 
 namespace toml {
@@ -12,13 +14,7 @@ namespace {
 bool is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
 bool is_bare_key(std::string_view key) {
-    if (key.empty()) return false;
-    for (char c : key) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                  c == '_';
-        if (!ok) return false;
-    }
-    return true;
+    return !key.empty() && std::all_of(key.begin(), key.end(), is_bare_key_char);
 }
 
 void append_escape(std::string& out, unsigned char c) {

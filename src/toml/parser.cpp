@@ -6,10 +6,6 @@ namespace toml {
 
 namespace {
 
-bool is_bare_key_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-}
-
 std::string joined(const std::vector<std::string>& names) {
     std::string out;
     for (const auto& name : names) out += (out.empty() ? "" : ".") + name;

@@ -12,6 +12,9 @@ namespace toml {
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 inline bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+inline bool is_bare_key_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c) || c == '-' || c == '_';
+}
 // A character that may follow a value.
 inline bool ends_value(char c) {
     return c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '#' || c == ',' || c == ']' ||

@@ -29,12 +29,14 @@ TEST(Links, MetadataTellsTheLinkFromItsTarget) {
     ASSERT_TRUE(platform::create_symlink("real", dir / "link", true));
     EXPECT_TRUE(platform::symlink_metadata(dir / "link")->is_symlink());
     EXPECT_TRUE(platform::metadata(dir / "link")->is_dir());
+    EXPECT_TRUE(platform::is_directory(dir / "link"));
     EXPECT_EQ(*platform::read_link(dir / "link"), fs::path("real"));
     EXPECT_EQ(*platform::final_path(dir / "link"), fs::canonical(dir / "real"));
 
     ASSERT_TRUE(platform::create_symlink("missing", dir / "dangling", false));
     EXPECT_TRUE(platform::symlink_metadata(dir / "dangling")->is_symlink());
     EXPECT_EQ(platform::metadata(dir / "dangling").error(), std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(platform::is_directory(dir / "dangling"));
     EXPECT_FALSE(platform::final_path(dir / "dangling"));
 
     ASSERT_TRUE(platform::remove_file(dir / "link"));

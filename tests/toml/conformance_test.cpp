@@ -7,25 +7,19 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "support/support.h"
 #include "toml/document.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using testing_support::read_file;
 
 const fs::path suite = fs::path(MIRTHLODE_SHARED_DIR) / "conformance" / "toml-test";
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 bool is_scalar(const json& expected) {
     return expected.is_object() && expected.size() == 2 && expected.contains("type") && expected.contains("value");
@@ -145,7 +139,7 @@ TEST(TomlConformance, WholeSuiteParsesRefusesAndRoundTrips) {
     std::string name;
     while (std::getline(list, name)) {
         if (name.size() < 5 || name.substr(name.size() - 5) != ".toml") continue;
-        std::string text = slurp(suite / name);
+        std::string text = read_file(suite / name);
         auto document = toml::parse(text);
         if (name.rfind("valid/", 0) == 0) {
             ++valid;
@@ -154,7 +148,7 @@ TEST(TomlConformance, WholeSuiteParsesRefusesAndRoundTrips) {
                               << document.error().message;
                 continue;
             }
-            json expected = json::parse(slurp(suite / (name.substr(0, name.size() - 5) + ".json")));
+            json expected = json::parse(read_file(suite / (name.substr(0, name.size() - 5) + ".json")));
             std::string why;
             if (same_table(document->root(), expected, why)) ++valid_ok;
             else ADD_FAILURE() << name << ": " << why;

@@ -27,7 +27,6 @@ TEST(Utf8, FindsTheFirstBrokenByte) {
 }
 
 TEST(Utf8, LossyCopyReplacesEachLongestBrokenStart) {
-    EXPECT_EQ(lossy_utf8("caf\xC3\xA9"), "caf\xC3\xA9");
     EXPECT_EQ(lossy_utf8("\xF0\x9F\x98" "a"), fffd + "a");
     EXPECT_EQ(lossy_utf8("\xF0\x9F\x98\xF0\x9F\x98\x80"), fffd + "\xF0\x9F\x98\x80");
     EXPECT_EQ(lossy_utf8("\xE0\x80\x80"), fffd + fffd + fffd);

@@ -8,6 +8,7 @@
 #include "core/fsutil.h"
 #include "platform/platform.h"
 #include "toml/document.h"
+#include "util/text.h"
 #include "util/text_position.h"
 #include "util/utf8.h"
 
@@ -15,11 +16,7 @@ namespace core {
 
 namespace {
 
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
-
-util::Error left_untouched(const fs::path& path, const std::string& problem) {
-    return util::error(path.string() + ": " + problem + " — left untouched");
-}
+using util::byte_order_mark;
 
 // The file's UTF-8 text, or nothing when the file does not exist.
 util::Result<std::optional<std::string>> read_text(const fs::path& path) {
@@ -96,6 +93,10 @@ util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_
 }
 
 }  // namespace
+
+util::Error left_untouched(const fs::path& path, const std::string& problem) {
+    return util::error(path.string() + ": " + problem + " — left untouched");
+}
 
 util::Result<std::string> read_toml_document(const fs::path& path) {
     auto text = read_text(path);

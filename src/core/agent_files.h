@@ -39,6 +39,9 @@ util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::strin
 // `text`; both numbers count bytes from 1.
 std::string invalid_toml_text(std::string_view text, std::size_t offset);
 
+// "{path}: {problem} — left untouched", for a file that will not be written.
+util::Error left_untouched(const fs::path& path, const std::string& problem);
+
 // "cannot serialise {path}: {error}", for a document the JSON printer refuses.
 std::string serialise_error(const fs::path& path, std::string_view error);
 

@@ -38,7 +38,7 @@ fs::path destination_of(const fs::path& path) {
 }
 
 fs::path temporary_beside(const fs::path& destination) {
-    std::string name = destination.has_filename() ? destination.filename().string() : "mirthlode";
+    std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
     std::string temp = "." + name + ".mirthlode-" + std::to_string(platform::process_id());
     fs::path result = destination;
     result.replace_filename(temp);

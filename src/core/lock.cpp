@@ -52,7 +52,8 @@ LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds ti
         auto taken = platform::try_lock_exclusive(*file);
         if (!taken) return LockOutcome{Kind::failed, std::nullopt, taken.error()};
         if (*taken) return LockOutcome{Kind::acquired, ProcessLock(std::move(file).value()), {}};
-        auto elapsed = platform::Clock::now() - start;
+        // In milliseconds: a finer unit would overflow for the longest timeouts.
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(platform::Clock::now() - start);
         if (elapsed >= timeout) return LockOutcome{Kind::timed_out, std::nullopt, {}};
         platform::sleep_for(retry_interval);
     }

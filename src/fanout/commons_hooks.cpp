@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/agent_files.h"
+#include "fanout/text_file.h"
 #include "platform/platform.h"
 #include "toml/toml.h"
 
@@ -59,8 +60,8 @@ util::Result<std::vector<CommonsHook>> load_hook_file(const fs::path& path) {
         return util::error(shown + ": `" + event + "` is not a hook event — expected one of " +
                            event_names());
     }
-    auto text = core::read_toml_document(path);
-    if (!text) return text.error();
+    auto text = read_text_file(path);
+    if (!text) return util::error("cannot read " + shown + ": " + text.error().message);
     auto document = toml::parse(*text);
     if (!document) {
         return util::error(shown + " is not valid TOML (" +

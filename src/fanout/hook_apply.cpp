@@ -64,7 +64,7 @@ util::Status<> apply_hook_group(const HookFileGroup& group) {
     const std::string& key = group.items.front()->key;
     json::Value hooks = root->contains(key) ? root->at(key) : json::Value::object();
     if (!hooks.is_object()) {
-        return util::error(path.string() + ": `" + key + "` is not an object — left untouched");
+        return core::left_untouched(path, "`" + key + "` is not an object");
     }
     for (const HookItem* item : group.items) {
         if (auto added = add_entry(hooks, *item, path); !added) return added;

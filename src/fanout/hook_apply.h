@@ -15,8 +15,10 @@ struct HookFileGroup {
     std::vector<const HookItem*> items;
 };
 
-// One group per settings file, in the plan order of their first items.
+// One group per settings file, in the plan order of their first items. The
+// groups point into `items`, which must outlive them.
 std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& items);
+std::vector<HookFileGroup> group_actionable_hooks(std::vector<HookItem>&& items) = delete;
 
 // Writes every hook of the group with one atomic write, or nothing at all:
 // each earlier copy of a hook's command leaves its event, and the entry joins

@@ -48,7 +48,9 @@ HookState hook_state(const json::Value& hooks, const CommonsHook& hook, std::str
 void plan_foreign(const core::Target& target, const fs::path& settings_path, std::string_view key,
                   const json::Value& hooks, const std::vector<CommonsHook>& commons,
                   std::vector<HookItem>& items) {
-    for (const auto& [event, groups] : hooks.items()) {
+    for (const auto& member : hooks.items()) {
+        const std::string& event = member.key();
+        const json::Value& groups = member.value();
         if (!groups.is_array()) continue;
         for (const json::Value& entry : hooks_values(groups)) {
             if (!entry.is_object()) continue;
@@ -77,8 +79,8 @@ void plan_agent(const core::Target& target, const fs::path& home,
     json::Value hooks = json::Value::object();
     if (const json::Value* found = root->is_object() && root->contains(key) ? &root->at(key) : nullptr) {
         if (!found->is_object()) {
-            plan.settings_errors.push_back(settings_path.string() + ": `" + key +
-                                           "` is not an object — left untouched");
+            plan.settings_errors.push_back(
+                core::left_untouched(settings_path, "`" + key + "` is not an object").message);
             return;
         }
         hooks = *found;

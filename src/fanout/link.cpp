@@ -186,13 +186,26 @@ bool same_content(const fs::path& a, const fs::path& b) {
 
 namespace {
 
+// Link texts compared as paths: repeated and trailing separators and "."
+// components do not count; ".." does, as written.
+bool same_link_text(const fs::path& a, const fs::path& b) {
+    const auto counted = [](const fs::path& path) {
+        std::vector<fs::path> parts;
+        for (const fs::path& part : path) {
+            if (!part.empty() && part != ".") parts.push_back(part);
+        }
+        return parts;
+    };
+    return counted(a) == counted(b);
+}
+
 LinkState wanted_state(const EntryClass& found, const fs::path& link, const core::CommonsEntry& entry,
                        const std::string& expected) {
     if (std::holds_alternative<Absent>(found)) return LinkState::missing;
     if (std::holds_alternative<ForeignLink>(found)) return LinkState::foreign;
     if (const auto* ours = std::get_if<OurLink>(&found)) {
         const bool canonical = ours->resolved == normalize_path(entry.path) &&
-                               ours->raw_target == fs::path(expected) && !ours->dangling;
+                               same_link_text(ours->raw_target, expected) && !ours->dangling;
         return canonical ? LinkState::linked : LinkState::stale;
     }
     return same_content(link, entry.path) ? LinkState::variant_identical : LinkState::variant;

@@ -52,8 +52,9 @@ std::string file_stem(const std::string& name) {
     return util::is_utf8(name) ? fs::path(name).stem().string() : std::string();
 }
 
-// Only a file that shows the header is ever replaced: a file whose bytes are
-// not text, or that cannot be read at all, is left alone as foreign.
+// Only a file that shows the header is ever replaced: a file without it whose
+// bytes are not text, or that cannot be read at all, is left alone as
+// foreign; one with the header but not text is rendered afresh.
 RenderState state_on_disk(const fs::path& path, const std::string& rendered) {
     const auto bytes = platform::read_file(path);
     if (!bytes) {
@@ -63,6 +64,7 @@ RenderState state_on_disk(const fs::path& path, const std::string& rendered) {
         return no_file ? RenderState::missing : RenderState::foreign;
     }
     if (!has_generated_header(*bytes)) return RenderState::foreign;
+    if (!util::is_utf8(*bytes)) return RenderState::missing;
     return *bytes == rendered ? RenderState::managed : RenderState::drifted;
 }
 

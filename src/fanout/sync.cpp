@@ -281,11 +281,6 @@ void SectionWriter::summary() {
     }
 }
 
-bool commons_is_directory(const fs::path& commons) {
-    auto meta = platform::metadata(commons);
-    return meta && meta->is_dir();
-}
-
 }  // namespace
 
 SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
@@ -308,7 +303,7 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
 
 int run_sync(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
              bool dry_run) {
-    if (!commons_is_directory(ctx.commons)) {
+    if (!platform::is_directory(ctx.commons)) {
         reporter.report_error("no Commons at " + ctx.commons.string() +
                               " — run `mirthlode init` to create one");
         return 1;

@@ -19,7 +19,7 @@ util::Result<std::string> merge_into_json(const fs::path& path, json::Value docu
         auto& members = document.get_ref<json::Value::object_t&>();
         json::Value& current = static_cast<json::Value::object_t::Container&>(members)[found->second].second;
         if (!current.is_object()) {
-            return util::error(path.string() + ": `" + key + "` is not an object — left untouched");
+            return core::left_untouched(path, "`" + key + "` is not an object");
         }
         servers = std::move(current);
     }

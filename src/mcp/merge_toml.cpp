@@ -13,11 +13,8 @@ namespace mcp {
 
 namespace {
 
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
-
-util::Error left_untouched(const fs::path& path, const std::string& problem) {
-    return util::error(path.string() + ": " + problem + " — left untouched");
-}
+using core::left_untouched;
+using util::byte_order_mark;
 
 struct NamedEntry {
     std::string name;

@@ -10,6 +10,8 @@
 
 namespace util {
 
+inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
 inline std::string_view trim_start(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {

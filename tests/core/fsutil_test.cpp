@@ -147,6 +147,12 @@ TEST_F(WriteAtomicFailure, StaleTemporaryFailsOnceAndIsCleared) {
     ExpectUntouched();
     ASSERT_TRUE(write_atomic(path, "new"));
     EXPECT_EQ(read_file(path), "new");
+
+    // A name that is not text names its temporary with a replacement character.
+    write_file(dir / temp_name_of("odd\xEF\xBF\xBD.json"), "left by a crashed run");
+    auto odd = write_atomic(dir / "odd\xFF.json", "new");
+    ASSERT_FALSE(odd);
+    EXPECT_EQ(odd.error(), std::errc::file_exists);
 }
 
 TEST_F(WriteAtomicFailure, ParentCannotBeCreated) {

@@ -289,10 +289,13 @@ TEST(SyncFull, UnsetEnvironmentVariableBlocksEverything) {
 TEST(SyncFull, BrokenHookFileBlocksEverything) {
     FullHome h;
     write_file(h / ".agents/hooks/Stop.toml", "[[hook]]\nmatcher = \"Bash\"\n");
-    // The agents' own unusable files are reported after it, MCP before hooks.
+    fs::create_symlink(h / "nowhere.toml", h / ".agents/hooks/PreToolUse.toml");
+    // The agents' own unusable files are reported after them, MCP before hooks.
     write_file(h / ".claude/settings.json", "{");
     write_file(h / ".claude.json", "[");
-    expect_blocked(h, "error: " + (h / ".agents/hooks/Stop.toml").string() + ": every [[hook]] needs a `command`\n"
+    expect_blocked(h, "error: cannot read " + (h / ".agents/hooks/PreToolUse.toml").string() +
+                      ": No such file or directory\n"
+                      "error: " + (h / ".agents/hooks/Stop.toml").string() + ": every [[hook]] needs a `command`\n"
                       "error: " + (h / ".claude.json").string() +
                       " is not valid JSON (line 1, column 2) — left untouched\n"
                       "error: " + (h / ".claude/settings.json").string() +

@@ -310,7 +310,8 @@ TEST_F(HooksFixture, ApplyingWritesAFileWholeOrNotAtAll) {
     write_file(claude, settings);
     fs::remove_all(home / ".gemini");
 
-    const std::vector<HookFileGroup> groups = group_actionable_hooks(plan().items);
+    const HookPlan planned = plan();
+    const std::vector<HookFileGroup> groups = group_actionable_hooks(planned.items);
     ASSERT_EQ(groups.size(), 1u);
     const auto applied = apply_hook_group(groups[0]);
     ASSERT_FALSE(applied.ok());

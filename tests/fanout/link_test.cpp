@@ -55,8 +55,12 @@ TEST(IsUnder, ComparesWholeComponents) {
 
 TEST(PlanLinks, EveryStateOfAWantedEntry) {
     LinkHome h;
-    for (auto name : {"linked", "absolute", "other", "missing", "copy", "changed", "ext"}) h.skill(name);
+    for (auto name : {"linked", "absolute", "other", "missing", "copy", "changed", "ext", "dotted", "detour"})
+        h.skill(name);
     h.link("linked", "../../.agents/skills/linked");
+    // Written differently but the same path: still linked; ".." counts as written.
+    h.link("dotted", ".././../.agents//skills/dotted/");
+    h.link("detour", "../../.agents/x/../skills/detour");
     h.link("absolute", (h.commons / "skills/absolute").string());
     h.link("other", "../../.agents/skills/linked");
     write_file(h.surface / "copy/SKILL.md", "body");
@@ -68,6 +72,8 @@ TEST(PlanLinks, EveryStateOfAWantedEntry) {
     auto plan = h.plan();
     auto m = by_name(plan);
     EXPECT_EQ(m["linked"].state, LinkState::linked);
+    EXPECT_EQ(m["dotted"].state, LinkState::linked);
+    EXPECT_EQ(m["detour"].state, LinkState::stale);
     EXPECT_EQ(m["absolute"].state, LinkState::stale);
     EXPECT_EQ(m["other"].state, LinkState::stale);
     EXPECT_EQ(m["missing"].state, LinkState::missing);
@@ -79,7 +85,8 @@ TEST(PlanLinks, EveryStateOfAWantedEntry) {
 
     std::vector<std::string> order;
     for (const auto& e : plan) order.push_back(e.name);
-    EXPECT_EQ(order, (std::vector<std::string>{"absolute", "changed", "copy", "ext", "linked", "missing", "other"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"absolute", "changed", "copy", "detour", "dotted", "ext", "linked",
+                                               "missing", "other"}));
 }
 
 TEST(PlanLinks, LeftoversAreDanglingOrForeignOrIgnored) {

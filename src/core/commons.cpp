@@ -45,7 +45,7 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
     using Kind = CommonsWarning::Kind;
     CommonsScan scan;
     fs::path dir = commons / family_name(family);
-    auto listing = platform::list_directory(dir);
+    auto listing = platform::list_directory_entries(dir);
     if (!listing) {
         if (listing.error() == std::errc::no_such_file_or_directory) return scan;
         scan.warnings.push_back(
@@ -55,20 +55,26 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
 
     const bool skills = family == Family::skills;
     const std::string expected = skills ? "directory" : "markdown file";
-    for (const std::string& on_disk : *listing) {
-        fs::path path = dir / on_disk;
-        std::string name = platform::lossy_text(on_disk);
+    for (const platform::DirEntry& listed : *listing) {
+        fs::path path = dir / listed.name;
+        std::string name = platform::lossy_text(listed.name);
         if (name.starts_with(".")) {
             scan.warnings.push_back(entry_warning(Kind::dot_prefixed, family, name));
             continue;
         }
-        auto own = platform::symlink_metadata(path);
-        auto followed = platform::metadata(path);
-        if (own && own->is_symlink() && !followed) {
-            scan.warnings.push_back(entry_warning(Kind::missing_target, family, name));
-            continue;
+        bool is_dir;
+        if (listed.kind && *listed.kind != platform::FileKind::symlink) {
+            // The listing already tells what a plain entry is: no link to follow.
+            is_dir = *listed.kind == platform::FileKind::directory;
+        } else {
+            auto own = platform::symlink_metadata(path);
+            auto followed = platform::metadata(path);
+            if (own && own->is_symlink() && !followed) {
+                scan.warnings.push_back(entry_warning(Kind::missing_target, family, name));
+                continue;
+            }
+            is_dir = followed && followed->is_dir();
         }
-        const bool is_dir = followed && followed->is_dir();
         if (skills ? !is_dir : (is_dir || !ends_with_md(name))) {
             scan.warnings.push_back(entry_warning(Kind::not_a, family, name, expected));
             continue;

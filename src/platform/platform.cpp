@@ -88,19 +88,36 @@ IoResult<fs::path> final_path(const fs::path& path) {
     return result;
 }
 
-IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
+IoResult<std::vector<DirEntry>> list_directory_entries(const fs::path& dir) {
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) return last_error();
-    std::vector<std::string> names;
+    std::vector<DirEntry> entries;
     for (;;) {
         errno = 0;
         struct dirent* e = ::readdir(d);
         if (e == nullptr) break;  // the end, or an entry the listing cannot deliver
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
-        names.push_back(std::move(name));
+        std::optional<FileKind> kind;
+        switch (e->d_type) {
+            case DT_REG: kind = FileKind::regular; break;
+            case DT_DIR: kind = FileKind::directory; break;
+            case DT_LNK: kind = FileKind::symlink; break;
+            case DT_UNKNOWN: break;
+            default: kind = FileKind::other; break;
+        }
+        entries.push_back(DirEntry{std::move(name), kind});
     }
     ::closedir(d);
+    return entries;
+}
+
+IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
+    auto entries = list_directory_entries(dir);
+    if (!entries) return entries.error();
+    std::vector<std::string> names;
+    names.reserve(entries->size());
+    for (auto& entry : *entries) names.push_back(std::move(entry.name));
     return names;
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,15 @@ IoResult<fs::path> final_path(const fs::path& path);
 
 // Names in a directory, without "." and "..", in the order the system gives.
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir);
+
+// A listed name with the kind the listing itself reports, when it reports one
+// (some file systems leave it to a metadata read). A link is a symlink here,
+// whatever it points to.
+struct DirEntry {
+    std::string name;
+    std::optional<FileKind> kind;
+};
+IoResult<std::vector<DirEntry>> list_directory_entries(const fs::path& dir);
 
 // The path as UTF-8 text; each maximal invalid byte sequence becomes U+FFFD.
 std::string lossy_text(const fs::path& path);

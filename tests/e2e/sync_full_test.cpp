@@ -10,24 +10,6 @@ using namespace testing_support;
 
 namespace {
 
-// Every file and link under the home with its content or link text; the
-// state directory (which holds the lock file) left out.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const auto rel = fs::relative(it->path(), root).string();
-        if (rel.rfind(".local", 0) == 0) continue;
-        if (it->is_symlink()) {
-            out[rel] = "-> " + fs::read_symlink(it->path()).string();
-        } else if (it->is_regular_file()) {
-            out[rel] = read_file(it->path());
-        } else {
-            out[rel] = "dir";
-        }
-    }
-    return out;
-}
-
 const char* const commons_mcp = R"({
   "mcpServers": {
     "files": {"command": "npx", "args": ["-y", "fs-server"], "env": {"ROOT": "/srv"}},

@@ -11,22 +11,6 @@ using namespace testing_support;
 
 namespace {
 
-// Every path under the home with its link text or file content.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const auto rel = fs::relative(it->path(), root).string();
-        if (it->is_symlink()) {
-            out[rel] = "-> " + fs::read_symlink(it->path()).string();
-        } else if (it->is_regular_file()) {
-            out[rel] = read_file(it->path());
-        } else {
-            out[rel] = "dir";
-        }
-    }
-    return out;
-}
-
 void link(const fs::path& at, const std::string& text) {
     fs::create_directories(at.parent_path());
     fs::create_symlink(text, at);

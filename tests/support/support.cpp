@@ -43,6 +43,22 @@ std::string read_file(const fs::path& path) {
     return ss.str();
 }
 
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const auto rel = fs::relative(it->path(), root).string();
+        if (rel.rfind(".local", 0) == 0) continue;
+        if (it->is_symlink()) {
+            out[rel] = "-> " + fs::read_symlink(it->path()).string();
+        } else if (it->is_regular_file()) {
+            out[rel] = read_file(it->path());
+        } else {
+            out[rel] = "dir";
+        }
+    }
+    return out;
+}
+
 RunResult run_mirthlode(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env, const std::string& input) {
     int out_pipe[2], err_pipe[2], in_pipe[2];

@@ -1,5 +1,6 @@
 #include "core/context.h"
 
+#include "platform/platform.h"
 #include "util/utf8.h"
 
 namespace core {
@@ -38,7 +39,16 @@ std::optional<RunContext> resolve_context(EnvMap env) {
     RunContext ctx;
     ctx.home = fs::path(*home_var);
     auto commons = env.get("MIRTHLODE_HOME");
-    ctx.commons = commons && !commons->empty() ? fs::path(*commons) : ctx.home / ".agents";
+    if (commons && !commons->empty()) {
+        // Links and the import line name the Commons from elsewhere, so a
+        // relative Commons is taken from the directory the run starts in.
+        ctx.commons = fs::path(*commons);
+        if (ctx.commons.is_relative()) {
+            if (auto cwd = platform::current_directory()) ctx.commons = *cwd / ctx.commons;
+        }
+    } else {
+        ctx.commons = ctx.home / ".agents";
+    }
     ctx.config_dir = resolve_xdg_dir(env, "XDG_CONFIG_HOME", ctx.home, ".config");
     ctx.state_dir = resolve_xdg_dir(env, "XDG_STATE_HOME", ctx.home, ".local/state");
     ctx.legacy_dir = ctx.home / ".mirthlode";

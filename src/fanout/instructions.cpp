@@ -46,10 +46,16 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return left && right && *left == *right;
 }
 
-InstructionItem plan_import(const std::string& agent, const fs::path& path, const std::string& path_text) {
+InstructionItem plan_import(const std::string& agent, const fs::path& path, const std::string& path_text,
+                            const fs::path& commons_file) {
     const std::string line = "@" + path_text;
     InstructionState state = InstructionState::import;
-    if (auto text = read_text_file(path)) {
+    if (same_file(path, commons_file)) {
+        // The agent's file is the Commons file itself (a link either way): it
+        // holds the shared instructions already, and appending would write
+        // the import line into the Commons.
+        state = InstructionState::linked;
+    } else if (auto text = read_text_file(path)) {
         for (std::string_view each : util::split_lines(*text)) {
             if (is_import_line(each, line, path_text)) {
                 state = InstructionState::imported;
@@ -159,7 +165,7 @@ std::vector<InstructionItem> plan_instructions(const core::RunContext& ctx, cons
                 plan.push_back(classify_instruction_path(target.name, path, commons_file));
                 break;
             case core::InstructionMechanism::import_line:
-                plan.push_back(plan_import(target.name, path, path_text));
+                plan.push_back(plan_import(target.name, path, path_text, commons_file));
                 break;
             case core::InstructionMechanism::rules_dir_link:
                 plan.push_back(classify_instruction_path(target.name, path / "AGENTS.md", commons_file));

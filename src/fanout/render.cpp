@@ -55,13 +55,20 @@ std::string file_stem(const std::string& name) {
 // Only a file that shows the header is ever replaced: a file without it whose
 // bytes are not text, or that cannot be read at all, is left alone as
 // foreign; one with the header but not text is rendered afresh.
+const std::string& name_of(const core::CommonsEntry& entry) { return entry.name; }
+const std::string& name_of(const std::string& name) { return name; }
+
 RenderState state_on_disk(const fs::path& path, const std::string& rendered) {
     const auto bytes = platform::read_file(path);
     if (!bytes) {
         const std::error_code& error = bytes.error();
         const bool no_file = error == std::errc::no_such_file_or_directory ||
                              error == std::errc::not_a_directory || error == std::errc::is_a_directory;
-        return no_file ? RenderState::missing : RenderState::foreign;
+        // A file that is there but cannot be read may be someone's: left alone.
+        // Where nothing can be there at all (a name too long, say), the write
+        // will fail and say why.
+        if (no_file || !platform::symlink_metadata(path)) return RenderState::missing;
+        return RenderState::foreign;
     }
     if (!has_generated_header(*bytes)) return RenderState::foreign;
     if (!util::is_utf8(*bytes)) return RenderState::missing;
@@ -75,8 +82,10 @@ void plan_orphans(const core::Target& target, const fs::path& dir,
     if (!names) return;
     for (const std::string& file_name : *names) {
         std::string stem = file_stem(file_name);
-        const bool known = std::any_of(commands.begin(), commands.end(),
-                                       [&](const core::CommonsEntry& c) { return c.name == stem; });
+        // The scan gives the commands sorted by name.
+        const bool known = std::binary_search(
+            commands.begin(), commands.end(), stem,
+            [](const auto& a, const auto& b) { return name_of(a) < name_of(b); });
         if (known) continue;
         const fs::path path = dir / file_name;
         const auto text = read_text_file(path);

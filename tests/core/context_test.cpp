@@ -42,8 +42,8 @@ TEST(ResolveContext, ComposesTheDirectoriesOfTheRun) {
           "relative/home/.local/state/mirthlode"}},
         {{{"HOME", "/h"}, {"MIRTHLODE_HOME", ""}},
          {"/h", "/h/.agents", "/h/.config/mirthlode", "/h/.local/state/mirthlode"}},
-        {{{"HOME", "/h"}, {"MIRTHLODE_HOME", "commons"}},
-         {"/h", "commons", "/h/.config/mirthlode", "/h/.local/state/mirthlode"}},
+        {{{"HOME", "/h"}, {"MIRTHLODE_HOME", "/srv/commons"}},
+         {"/h", "/srv/commons", "/h/.config/mirthlode", "/h/.local/state/mirthlode"}},
         {{{"HOME", "/h"}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_STATE_HOME", "/st/"}},
          {"/h", "/h/.agents", "/cfg/mirthlode", "/st/mirthlode"}},
         {{{"HOME", "/h"}, {"XDG_CONFIG_HOME", "cfg"}, {"XDG_STATE_HOME", ""}},
@@ -60,6 +60,12 @@ TEST(ResolveContext, ComposesTheDirectoriesOfTheRun) {
         EXPECT_EQ(ctx->state_dir.string(), expected.state_dir);
         EXPECT_EQ(ctx->legacy_dir, ctx->home / ".mirthlode");
     }
+}
+
+TEST(ResolveContext, ARelativeCommonsIsTakenFromTheCurrentDirectory) {
+    auto ctx = resolve_context(EnvMap({{"HOME", "/h"}, {"MIRTHLODE_HOME", "commons"}}));
+    ASSERT_TRUE(ctx);
+    EXPECT_EQ(ctx->commons, std::filesystem::current_path() / "commons");
 }
 
 TEST(ResolveContext, NoUsableHomeIsNoContext) {

@@ -260,3 +260,16 @@ TEST(Sync, AgentDirectoryThatIsALink) {
     EXPECT_EQ(read_file(h / ".claude/skills/one/SKILL.md"), "one");
     EXPECT_EQ(h.run({"sync"}).out, "Everything is up to date.\n");
 }
+
+TEST(Sync, RelativeCommonsIsTakenFromTheCurrentDirectory) {
+    SmallHome h;
+    write_file(h / ".agents/AGENTS.md", "shared");
+    fs::rename(h / ".agents", h / "shared");
+    h.env()["MIRTHLODE_HOME"] = "shared";
+    auto r = run_mirthlode({"sync"}, h.env(), "", h.path());
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(fs::read_symlink(h / ".claude/skills/one"), "../../shared/skills/one");
+    EXPECT_EQ(read_file(h / ".claude/skills/one/SKILL.md"), "one");
+    EXPECT_EQ(read_file(h / ".claude/CLAUDE.md"), "@~/shared/AGENTS.md\n");
+    EXPECT_EQ(run_mirthlode({"sync"}, h.env(), "", h.path()).out, "Everything is up to date.\n");
+}

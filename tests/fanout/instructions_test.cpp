@@ -95,6 +95,21 @@ TEST(PlanInstructions, ImportLineIsFoundInItsVariousForms) {
     EXPECT_EQ(h.item("claude").state, InstructionState::import);
 }
 
+TEST(PlanInstructions, AnInstructionsFileThatIsTheCommonsFileIsLeftAsItIs) {
+    InstructionsHome h;
+    h.install(".claude");
+    fs::create_symlink("../.agents/AGENTS.md", h.dir / ".claude/CLAUDE.md");
+    EXPECT_EQ(h.item("claude").state, InstructionState::linked);
+
+    // The other way round: the Commons file links to the agent's own file.
+    fs::remove(h.dir / ".claude/CLAUDE.md");
+    write_file(h.dir / ".claude/CLAUDE.md", "mine\n");
+    fs::remove(h.commons_file);
+    fs::create_symlink("../.claude/CLAUDE.md", h.commons_file);
+    EXPECT_EQ(h.item("claude").state, InstructionState::linked);
+    EXPECT_EQ(read_file(h.dir / ".claude/CLAUDE.md"), "mine\n");
+}
+
 TEST(ApplyInstruction, AppendsOnANewLineAndKeepsTheText) {
     InstructionsHome h;
     h.install(".claude");

@@ -167,6 +167,7 @@ TEST_F(RenderFixture, UnreadableFilesOnEitherSide) {
     add_command("ours", "Ours.\n");
     add_command("binary", "Binary.\n");
     add_command("dir", "Dir.\n");
+    add_command(std::string(252, 'L'), "Long.\n");  // no file can have its name: it stays missing
     write_file(commands / "ours.toml", header + "\n\xFF");  // ours, not text: written afresh
     write_file(commands / "binary.toml", "\xFF\xFE data");   // not ours: never replaced
     fs::create_directories(commands / "dir.toml");           // nothing to lose
@@ -181,7 +182,8 @@ TEST_F(RenderFixture, UnreadableFilesOnEitherSide) {
     for (const RenderedCommand& item : result.items) {
         seen.push_back(item.name + " " + std::string(render_state_word(item.state)));
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"binary foreign", "dir missing", "ours missing"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{std::string(252, 'L') + " missing", "binary foreign",
+                                              "dir missing", "ours missing"}));
 }
 
 TEST_F(RenderFixture, NoRenderingAgentMeansAnEmptyPlan) {

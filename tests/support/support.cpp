@@ -60,7 +60,8 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
 }
 
 RunResult run_mirthlode(const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env, const std::string& input) {
+                        const std::map<std::string, std::string>& env, const std::string& input,
+                        const fs::path& cwd) {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
         throw std::runtime_error("pipe failed");
@@ -76,6 +77,7 @@ RunResult run_mirthlode(const std::vector<std::string>& args,
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) ::close(fd);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
         std::vector<char*> argv;
         for (auto& a : argv_s) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -43,9 +43,10 @@ struct RunResult {
 };
 
 // Runs the built mirthlode with exactly these arguments (the program path is
-// added) and exactly this environment, nothing inherited.
+// added) and exactly this environment, nothing inherited; in `cwd` when given.
 RunResult run_mirthlode(const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env, const std::string& input = "");
+                        const std::map<std::string, std::string>& env, const std::string& input = "",
+                        const fs::path& cwd = {});
 
 // A throw-away home for end-to-end runs: HOME, MIRTHLODE_TARGET_ROOT and the
 // XDG directories all point inside it.

@@ -71,7 +71,9 @@ public:
 
     bool null() { return add(Value(nullptr)); }
     bool boolean(bool v) { return add(Value(v)); }
-    bool number_integer(number_integer_t v) { return add(Value(v)); }
+    // Only a number written with a minus sign comes here, so a zero is "-0":
+    // kept as the float -0.0, the way it reads back and prints again.
+    bool number_integer(number_integer_t v) { return v == 0 ? add(Value(-0.0)) : add(Value(v)); }
     bool number_unsigned(number_unsigned_t v) { return add(Value(v)); }
     bool number_float(number_float_t v, const string_t&) { return add(Value(v)); }
     bool string(string_t& v) { return add(Value(std::move(v))); }

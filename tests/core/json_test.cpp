@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 
 namespace {
@@ -112,6 +114,12 @@ TEST(JsonParse, KeepsNumberKindsAndAllowsSurroundingWhiteSpace) {
     EXPECT_TRUE(v[0].is_number_integer() && !v[0].is_number_unsigned());
     EXPECT_TRUE(v[1].is_number_unsigned());
     EXPECT_TRUE(v[2].is_number_float() && v[3].is_number_float());
+
+    // "-0" keeps its sign: it reads as -0.0 and prints as such, never as 0.
+    auto zeros = parse_ok("[-0, 0]");
+    EXPECT_TRUE(zeros[0].is_number_float() && std::signbit(zeros[0].get<double>()));
+    EXPECT_TRUE(zeros[1].is_number_unsigned());
+    EXPECT_EQ(*json::print_pretty(zeros), "[\n  -0.0,\n  0\n]");
 }
 
 TEST(JsonEqual, ObjectsAreComparedAsMaps) {

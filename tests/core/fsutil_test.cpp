@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/support.h"
@@ -177,14 +178,30 @@ TEST_F(WriteAtomicFailure, WriteFailsPartWay) {
     ExpectUntouched();
 }
 
+// Permission bits do not stop root, so as root the attempt is made by a child
+// that has given up its privileges first.
 TEST_F(WriteAtomicFailure, ReadOnlyDirectory) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
     ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-    auto written = write_atomic(path, "new");
-    ::chmod(dir.path().c_str(), 0755);
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.error(), std::errc::permission_denied);
-    ExpectUntouched();
+    if (::geteuid() == 0) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+            auto written = write_atomic(path, "new");
+            ::_exit(!written && written.error() == std::errc::permission_denied ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::chmod(dir.path().c_str(), 0755);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    } else {
+        auto written = write_atomic(path, "new");
+        ::chmod(dir.path().c_str(), 0755);
+        ASSERT_FALSE(written);
+        EXPECT_EQ(written.error(), std::errc::permission_denied);
+    }
+    EXPECT_EQ(read_file(path), "old");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"file.json"}));
 }
 
 }  // namespace

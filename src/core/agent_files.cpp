@@ -6,11 +6,10 @@
 
 #include "core/config.h"
 #include "core/fsutil.h"
-#include "platform/platform.h"
+#include "core/text_file.h"
 #include "toml/document.h"
 #include "util/text.h"
 #include "util/text_position.h"
-#include "util/utf8.h"
 
 namespace core {
 
@@ -20,14 +19,12 @@ using util::byte_order_mark;
 
 // The file's UTF-8 text, or nothing when the file does not exist.
 util::Result<std::optional<std::string>> read_text(const fs::path& path) {
-    auto bytes = platform::read_file(path);
-    if (!bytes) {
-        if (bytes.error() == std::errc::no_such_file_or_directory) return std::optional<std::string>();
-        return util::error("cannot read " + path.string() + ": " + bytes.error().message());
+    auto text = read_utf8_file(path);
+    if (!text) {
+        if (text.error() == std::errc::no_such_file_or_directory) return std::optional<std::string>();
+        return cannot_read(path, text.error());
     }
-    if (!util::is_utf8(*bytes))
-        return util::error("cannot read " + path.string() + ": stream did not contain valid UTF-8");
-    return std::optional<std::string>(std::move(*bytes));
+    return std::optional<std::string>(std::move(*text));
 }
 
 util::Result<RemoveOutcome> write_back(const fs::path& path, const std::string& text) {

@@ -74,19 +74,6 @@ util::Error unknown_subcommand(const ArgMatches& matches) {
     return util::error("the subcommand '" + matches.subcommand + "' wasn't recognized");
 }
 
-}  // namespace
-
-CommandDef cli_command() {
-    CommandDef top;
-    top.name = "mirthlode";
-    top.version = "2.0.6";
-    top.about = top_about;
-    top.long_about = top_long_about;
-    top.after_help = rename_notice;
-    top.subcommand_required = true;
-    return define_subcommands(std::move(top));
-}
-
 CommandDef define_subcommands(CommandDef command) {
     CommandDef adopt = leaf("adopt", adopt_about,
                             {positional("path", "PATH",
@@ -108,6 +95,19 @@ CommandDef define_subcommands(CommandDef command) {
         leaf("doctor", "Check machine readiness: installed agents, Commons hygiene, Sourced entries", {}),
     };
     return command;
+}
+
+}  // namespace
+
+CommandDef cli_command() {
+    CommandDef top;
+    top.name = "mirthlode";
+    top.version = "2.0.6";
+    top.about = top_about;
+    top.long_about = top_long_about;
+    top.after_help = rename_notice;
+    top.subcommand_required = true;
+    return define_subcommands(std::move(top));
 }
 
 util::Result<Subcommand> to_subcommand(const ArgMatches& matches) {

@@ -33,7 +33,6 @@ struct Subcommand {
 
 // The whole definition: the top level with every subcommand.
 CommandDef cli_command();
-CommandDef define_subcommands(CommandDef command);
 
 // The command a successful parse names, or the message of what is missing.
 util::Result<Subcommand> to_subcommand(const ArgMatches& matches);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,6 +24,16 @@ std::string without_md_suffixes(std::string_view name) {
 CommonsWarning entry_warning(CommonsWarning::Kind kind, Family family, std::string name,
                              std::string expected = {}) {
     return CommonsWarning{kind, family, std::move(name), std::move(expected), {}, {}};
+}
+
+// In the order of their texts; equal texts keep their listing order.
+void sort_by_text(std::vector<CommonsWarning>& warnings) {
+    std::vector<std::pair<std::string, CommonsWarning>> shown;
+    shown.reserve(warnings.size());
+    for (CommonsWarning& warning : warnings) shown.emplace_back(display_commons_warning(warning), std::move(warning));
+    std::stable_sort(shown.begin(), shown.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    warnings.clear();
+    for (auto& [text, warning] : shown) warnings.push_back(std::move(warning));
 }
 
 }  // namespace
@@ -85,10 +97,7 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
 
     std::stable_sort(scan.entries.begin(), scan.entries.end(),
                      [](const CommonsEntry& a, const CommonsEntry& b) { return a.name < b.name; });
-    std::stable_sort(scan.warnings.begin(), scan.warnings.end(),
-                     [](const CommonsWarning& a, const CommonsWarning& b) {
-                         return display_commons_warning(a) < display_commons_warning(b);
-                     });
+    sort_by_text(scan.warnings);
     return scan;
 }
 

@@ -4,9 +4,8 @@
 #include <system_error>
 
 #include "core/agent_files.h"
-#include "platform/platform.h"
+#include "core/text_file.h"
 #include "toml/document.h"
-#include "util/utf8.h"
 
 namespace core {
 
@@ -105,13 +104,12 @@ json::Value table_to_json(const toml::Table& table) {
 
 util::Result<Config> load_config(const std::filesystem::path& config_dir) {
     std::filesystem::path path = config_dir / "mirthlode.toml";
-    auto bytes = platform::read_file(path);
-    if (!bytes) {
-        if (bytes.error() == std::errc::no_such_file_or_directory) return Config{};
-        return error("cannot read " + path.string() + ": " + bytes.error().message());
+    auto read = read_utf8_file(path);
+    if (!read) {
+        if (read.error() == std::errc::no_such_file_or_directory) return Config{};
+        return cannot_read(path, read.error());
     }
-    const std::string& text = *bytes;
-    if (!util::is_utf8(text)) return error("cannot read " + path.string() + ": stream did not contain valid UTF-8");
+    const std::string& text = *read;
     auto document = toml::parse(text);
     if (!document)
         return error(path.string() + " is not valid TOML (" + invalid_toml_text(text, document.error().offset) + ")");

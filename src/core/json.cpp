@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/text.h"
 #include "util/text_position.h"
 #include "util/utf8.h"
 
@@ -150,7 +151,7 @@ private:
 }  // namespace
 
 util::Result<Value, ParseError> parse(std::string_view text) {
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) return ParseError{"unexpected byte-order mark", 1, 1};
+    if (text.rfind(util::byte_order_mark, 0) == 0) return ParseError{"unexpected byte-order mark", 1, 1};
     if (auto bad = util::first_invalid_utf8(text)) return error_at("invalid UTF-8", text, *bad);
     Builder builder;
     try {

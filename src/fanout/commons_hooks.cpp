@@ -1,11 +1,10 @@
 #include "fanout/commons_hooks.h"
 
 #include <algorithm>
-#include <system_error>
 #include <utility>
 
 #include "core/agent_files.h"
-#include "fanout/text_file.h"
+#include "core/text_file.h"
 #include "platform/platform.h"
 #include "toml/toml.h"
 
@@ -60,8 +59,8 @@ util::Result<std::vector<CommonsHook>> load_hook_file(const fs::path& path) {
         return util::error(shown + ": `" + event + "` is not a hook event — expected one of " +
                            event_names());
     }
-    auto text = read_text_file(path);
-    if (!text) return util::error("cannot read " + shown + ": " + text.error().message);
+    auto text = core::read_text_file(path);
+    if (!text) return text.error();
     auto document = toml::parse(*text);
     if (!document) {
         return util::error(shown + " is not valid TOML (" +
@@ -102,9 +101,7 @@ util::IoResult<std::vector<fs::path>> list_hook_files(const fs::path& dir) {
 std::vector<CommonsHook> load_commons_hooks(const fs::path& dir, std::vector<std::string>& errors) {
     auto paths = list_hook_files(dir);
     if (!paths) {
-        if (paths.error() != std::errc::no_such_file_or_directory) {
-            errors.push_back("cannot read " + dir.string() + ": " + paths.error().message());
-        }
+        errors.push_back("cannot read " + dir.string() + ": " + paths.error().message());
         return {};
     }
     std::sort(paths->begin(), paths->end(),

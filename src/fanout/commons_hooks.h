@@ -47,8 +47,8 @@ struct CommonsHook {
 // listing order.
 util::IoResult<std::vector<fs::path>> list_hook_files(const fs::path& dir);
 
-// Every hook of every valid file, files in name order. A file with any
-// problem adds one text to `errors` and gives no hooks.
+// Every hook of every valid file in the directory `dir`, files in name order.
+// A file with any problem adds one text to `errors` and gives no hooks.
 std::vector<CommonsHook> load_commons_hooks(const fs::path& dir, std::vector<std::string>& errors);
 
 }  // namespace fanout

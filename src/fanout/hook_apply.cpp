@@ -1,11 +1,11 @@
 #include "fanout/hook_apply.h"
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "core/agent_files.h"
 #include "core/fsutil.h"
+#include "util/group.h"
 
 namespace fanout {
 
@@ -43,13 +43,11 @@ util::Status<> add_entry(json::Value& hooks, const HookItem& item, const std::fi
 }  // namespace
 
 std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& items) {
+    auto actionable = [](const HookItem& item) { return is_actionable(item.state); };
     std::vector<HookFileGroup> groups;
-    for (const HookItem& item : items) {
-        if (!is_actionable(item.state)) continue;
-        auto group = std::find_if(groups.begin(), groups.end(),
-                                  [&](const HookFileGroup& g) { return g.path == item.settings_path; });
-        if (group == groups.end()) group = groups.insert(groups.end(), HookFileGroup{item.settings_path, {}});
-        group->items.push_back(&item);
+    for (auto& group : util::group_in_order(items, actionable, &HookItem::settings_path)) {
+        fs::path path = group.front()->settings_path;
+        groups.push_back({std::move(path), std::move(group)});
     }
     return groups;
 }

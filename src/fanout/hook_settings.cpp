@@ -5,11 +5,16 @@
 
 namespace fanout {
 
-const json::Value* get_hooks_key(const json::Value& root) {
-    if (!root.is_object()) return nullptr;
-    const auto found = root.find("hooks");
-    return found == root.end() ? nullptr : &*found;
+namespace {
+
+// False for an object whose "command" equals `command`.
+bool keeps_hook_entry(const json::Value& entry, const json::Value& command) {
+    if (!entry.is_object()) return true;
+    const auto found = entry.find("command");
+    return found == entry.end() || !json::equal(*found, command);
 }
+
+}  // namespace
 
 std::string_view group_matcher(const json::Value& group) {
     const auto matcher = group.find("matcher");
@@ -31,12 +36,6 @@ std::vector<json::Value> hooks_values(const json::Value& groups) {
         for (const json::Value& entry : group.at("hooks")) entries.push_back(entry);
     }
     return entries;
-}
-
-bool keeps_hook_entry(const json::Value& entry, const json::Value& command) {
-    if (!entry.is_object()) return true;
-    const auto found = entry.find("command");
-    return found == entry.end() || !json::equal(*found, command);
 }
 
 void prune_hook_entries(json::Value& entries, const json::Value& command) {

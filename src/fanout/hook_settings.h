@@ -10,9 +10,6 @@
 
 namespace fanout {
 
-// The root's value under "hooks", when the root is an object that has one.
-const json::Value* get_hooks_key(const json::Value& root);
-
 // A group's matcher: its "matcher" text, else the empty text.
 std::string_view group_matcher(const json::Value& group);
 // True for an object whose "hooks" is a list.
@@ -20,8 +17,6 @@ bool holds_hook_list(const json::Value& group);
 // Copies of the entries of every group that holds a "hooks" list, in order.
 std::vector<json::Value> hooks_values(const json::Value& groups);
 
-// False for an object whose "command" equals `command`.
-bool keeps_hook_entry(const json::Value& entry, const json::Value& command);
 // Removes from one group's entries every copy of the command.
 void prune_hook_entries(json::Value& entries, const json::Value& command);
 // Removes from one event's groups those left with an empty "hooks" list.

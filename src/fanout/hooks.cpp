@@ -136,11 +136,11 @@ std::string hook_note(const HookItem& item) {
     return "";
 }
 
-HookPlan plan_hooks(const fs::path& home, const core::Config& config, const fs::path& hooks_dir) {
+HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir) {
     HookPlan plan;
     if (!platform::is_directory(hooks_dir)) return plan;
     const std::vector<CommonsHook> commons = load_commons_hooks(hooks_dir, plan.errors);
-    for (const core::Target& target : core::select_targets(home, config)) {
+    for (const core::Target& target : targets) {
         if (target.spec && !target.spec->hooks_file.empty()) plan_agent(target, home, commons, plan);
     }
     return plan;
@@ -163,7 +163,7 @@ std::string shown_command(std::string_view command) {
 }
 
 std::string hook_line(const HookItem& item) {
-    return "  " + util::pad_right(hook_state_word(item.state), 12) + " " + item.event + " " +
+    return util::row_start(hook_state_word(item.state), 12) + item.event + " " +
            shown_command(item.command) + " → " + item.agent + " — " + hook_note(item);
 }
 

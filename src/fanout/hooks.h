@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/config.h"
+#include "core/agents.h"
 #include "core/json.h"
 #include "fanout/commons_hooks.h"
 #include "fanout/hook_settings.h"
@@ -47,9 +47,9 @@ struct HookPlan {
 
 std::string hook_note(const HookItem& item);
 
-// Reads the Commons hooks under `hooks_dir` and the hook-taking agents'
-// settings under `home`; changes nothing.
-HookPlan plan_hooks(const fs::path& home, const core::Config& config, const fs::path& hooks_dir);
+// Reads the Commons hooks under `hooks_dir` and the settings under `home` of
+// the hook-taking agents among `targets`; changes nothing.
+HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir);
 
 // What a listing shows of an agent's own command: the quoted program or the
 // first word, with " …" when more follows.

@@ -5,8 +5,8 @@
 
 #include "core/agents.h"
 #include "core/fsutil.h"
+#include "core/text_file.h"
 #include "fanout/link.h"
-#include "fanout/text_file.h"
 #include "platform/platform.h"
 #include "util/text.h"
 
@@ -31,7 +31,7 @@ bool is_import_line(std::string_view line, std::string_view wanted_line, std::st
 }
 
 std::optional<std::string> find_owner(const fs::path& path) {
-    auto text = read_text_file(path);
+    auto text = core::read_utf8_file(path);
     if (!text) return std::nullopt;
     std::string_view head = util::first_chars(*text, owner_search_chars);
     for (const auto& [marker, owner] : owner_markers) {
@@ -55,7 +55,7 @@ InstructionItem plan_import(const std::string& agent, const fs::path& path, cons
         // holds the shared instructions already, and appending would write
         // the import line into the Commons.
         state = InstructionState::linked;
-    } else if (auto text = read_text_file(path)) {
+    } else if (auto text = core::read_utf8_file(path)) {
         for (std::string_view each : util::split_lines(*text)) {
             if (is_import_line(each, line, path_text)) {
                 state = InstructionState::imported;
@@ -67,13 +67,9 @@ InstructionItem plan_import(const std::string& agent, const fs::path& path, cons
 }
 
 util::IoResult<std::string> read_existing_text(const fs::path& path) {
-    auto bytes = platform::read_file(path);
-    if (!bytes) {
-        if (bytes.error() == std::errc::no_such_file_or_directory) return std::string();
-        return bytes.error();
-    }
-    if (!util::is_utf8(*bytes)) return std::make_error_code(std::errc::illegal_byte_sequence);
-    return std::move(*bytes);
+    auto text = core::read_utf8_file(path);
+    if (!text && text.error() == std::errc::no_such_file_or_directory) return std::string();
+    return text;
 }
 
 util::IoStatus write_text(const fs::path& path, std::string_view text) {
@@ -118,8 +114,7 @@ std::string_view instruction_state_word(InstructionState state) {
 
 std::string import_line(const core::RunContext& ctx) {
     const fs::path file = normalize_path(ctx.commons / "AGENTS.md");
-    const fs::path home = normalize_path(ctx.home);
-    if (is_under(file, home)) return "~/" + file.lexically_relative(home).string();
+    if (auto relative = relative_to_home(file, ctx.home)) return "~/" + relative->string();
     return file.string();
 }
 
@@ -150,14 +145,14 @@ InstructionItem classify_instruction_path(const std::string& agent, const fs::pa
     return item;
 }
 
-std::vector<InstructionItem> plan_instructions(const core::RunContext& ctx, const core::Config& config,
+std::vector<InstructionItem> plan_instructions(const core::RunContext& ctx, const std::vector<core::Target>& targets,
                                                const fs::path& commons_file) {
     std::vector<InstructionItem> plan;
     auto meta = platform::metadata(commons_file);
     if (!meta || meta->is_dir()) return plan;
 
     const std::string path_text = import_line(ctx);
-    for (const auto& target : core::select_targets(ctx.home, config)) {
+    for (const auto& target : targets) {
         if (target.spec == nullptr) continue;
         const fs::path path = ctx.home / target.spec->instructions_path;
         switch (target.spec->instructions) {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/config.h"
+#include "core/agents.h"
 #include "core/context.h"
 #include "util/result.h"
 
@@ -30,9 +30,9 @@ struct InstructionItem {
     InstructionState state = InstructionState::missing;
 };
 
-// One item per selected built-in agent with an instructions mechanism; none
-// at all when `commons_file` is not a file.
-std::vector<InstructionItem> plan_instructions(const core::RunContext& ctx, const core::Config& config,
+// One item per selected built-in agent among `targets` with an instructions
+// mechanism; none at all when `commons_file` is not a file.
+std::vector<InstructionItem> plan_instructions(const core::RunContext& ctx, const std::vector<core::Target>& targets,
                                                const fs::path& commons_file);
 
 InstructionItem classify_instruction_path(const std::string& agent, const fs::path& path,

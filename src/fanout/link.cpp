@@ -47,6 +47,13 @@ bool is_under(const fs::path& path, const fs::path& root) {
     return true;
 }
 
+std::optional<fs::path> relative_to_home(const fs::path& path, const fs::path& home) {
+    const fs::path normal = normalize_path(path);
+    const fs::path root = normalize_path(home);
+    if (!is_under(normal, root)) return std::nullopt;
+    return normal.lexically_relative(root);
+}
+
 std::string relative_path(const fs::path& from, const fs::path& to) {
     const fs::path f = normalize_path(from);
     const fs::path t = normalize_path(to);
@@ -110,10 +117,6 @@ fs::path link_base(const fs::path& dir, const fs::path& target) {
     return *real;
 }
 
-EntryClass classify_entry(const fs::path& path, const fs::path& root) {
-    return classify_entry(path, root, fs::path());
-}
-
 EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base) {
     auto meta = platform::symlink_metadata(path);
     if (!meta) return Absent{};
@@ -129,18 +132,15 @@ EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::
     };
     const fs::path parent = path.parent_path();
     std::optional<fs::path> resolved;
-    if (!base.empty() && base != parent) resolved = into_commons(base);
+    if (base != parent) resolved = into_commons(base);
     if (!resolved) resolved = into_commons(parent);
-    if (!resolved && base.empty() && text->is_relative()) {
-        if (auto real = real_location(parent); real && *real != normalize_path(parent)) {
-            resolved = into_commons(*real);
-        }
-    }
     if (!resolved) return ForeignLink{};
     return OurLink{*text, *resolved, target_is_gone(path)};
 }
 
 namespace {
+
+using TreeListing = std::vector<std::pair<std::string, std::string>>;  // relative path, bytes
 
 bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list) {
     auto names = platform::list_directory(dir);
@@ -159,8 +159,8 @@ bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list
     return true;
 }
 
-}  // namespace
-
+// Every file under `root` with its bytes, sorted by relative path; nothing
+// when any part of the tree cannot be read.
 std::optional<TreeListing> list_tree(const fs::path& root) {
     TreeListing list;
     if (!walk_tree(root, "", list)) return std::nullopt;
@@ -168,6 +168,8 @@ std::optional<TreeListing> list_tree(const fs::path& root) {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     return list;
 }
+
+}  // namespace
 
 bool same_content(const fs::path& a, const fs::path& b) {
     const bool a_dir = platform::is_directory(a);

@@ -61,6 +61,9 @@ struct LinkSection {
 // True when `path` lies at or under `root`, compared component by component.
 bool is_under(const fs::path& path, const fs::path& root);
 
+// The normalised `path` relative to the normalised `home`, when it lies under it.
+std::optional<fs::path> relative_to_home(const fs::path& path, const fs::path& home);
+
 // The link text that leads from a link in `from` to `to`.
 std::string relative_path(const fs::path& from, const fs::path& to);
 
@@ -69,15 +72,12 @@ std::string relative_path(const fs::path& from, const fs::path& to);
 // is (an agent directory that is a link to a folder elsewhere).
 fs::path link_base(const fs::path& dir, const fs::path& target);
 
-EntryClass classify_entry(const fs::path& path, const fs::path& root);
-// Also tries `base` (the place the link's directory really is) first.
+// Tries `base` (the place the link's directory really is; see link_base)
+// first, then the link's own directory.
 EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base);
 
-using TreeListing = std::vector<std::pair<std::string, std::string>>;  // relative path, bytes
-
-// Every file under `root` with its bytes, sorted by relative path; nothing
-// when any part of the tree cannot be read.
-std::optional<TreeListing> list_tree(const fs::path& root);
+// True when both are files with the same bytes, or directories holding the
+// same files with the same bytes.
 bool same_content(const fs::path& a, const fs::path& b);
 
 std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,

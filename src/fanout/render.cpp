@@ -7,7 +7,7 @@
 #include "core/commons.h"
 #include "core/fsutil.h"
 #include "core/json.h"
-#include "fanout/text_file.h"
+#include "core/text_file.h"
 #include "platform/platform.h"
 #include "toml/toml.h"
 #include "util/text.h"
@@ -15,12 +15,6 @@
 namespace fanout {
 
 namespace {
-
-void add_once(std::vector<std::string>& errors, std::string text) {
-    if (std::find(errors.begin(), errors.end(), text) == errors.end()) {
-        errors.push_back(std::move(text));
-    }
-}
 
 // The value with every quote of either kind stripped from both ends.
 std::string_view strip_quotes(std::string_view value) {
@@ -55,9 +49,6 @@ std::string file_stem(const std::string& name) {
 // Only a file that shows the header is ever replaced: a file without it whose
 // bytes are not text, or that cannot be read at all, is left alone as
 // foreign; one with the header but not text is rendered afresh.
-const std::string& name_of(const core::CommonsEntry& entry) { return entry.name; }
-const std::string& name_of(const std::string& name) { return name; }
-
 RenderState state_on_disk(const fs::path& path, const std::string& rendered) {
     const auto bytes = platform::read_file(path);
     if (!bytes) {
@@ -75,6 +66,31 @@ RenderState state_on_disk(const fs::path& path, const std::string& rendered) {
     return *bytes == rendered ? RenderState::managed : RenderState::drifted;
 }
 
+// A readable Commons command, read and parsed once for every rendering agent.
+struct CommandSource {
+    const core::CommonsEntry& entry;
+    FrontMatter parsed;
+};
+
+// The commands that can be read; the others' errors go to `errors`.
+std::vector<CommandSource> read_commands(const std::vector<core::CommonsEntry>& entries,
+                                         std::vector<std::string>& errors) {
+    std::vector<CommandSource> sources;
+    for (const core::CommonsEntry& entry : entries) {
+        const auto text = core::read_text_file(entry.path);
+        if (!text) {
+            errors.push_back(text.error().message);
+            continue;
+        }
+        sources.push_back({entry, parse_front_matter(*text)});
+    }
+    return sources;
+}
+
+bool renders_commands(const core::Target& target) {
+    return target.spec && target.spec->commands == core::CommandsMechanism::render;
+}
+
 void plan_orphans(const core::Target& target, const fs::path& dir,
                   const std::vector<core::CommonsEntry>& commands,
                   std::vector<RenderedCommand>& items) {
@@ -83,12 +99,12 @@ void plan_orphans(const core::Target& target, const fs::path& dir,
     for (const std::string& file_name : *names) {
         std::string stem = file_stem(file_name);
         // The scan gives the commands sorted by name.
-        const bool known = std::binary_search(
+        const auto command = std::lower_bound(
             commands.begin(), commands.end(), stem,
-            [](const auto& a, const auto& b) { return name_of(a) < name_of(b); });
-        if (known) continue;
+            [](const core::CommonsEntry& entry, const std::string& name) { return entry.name < name; });
+        if (command != commands.end() && command->name == stem) continue;
         const fs::path path = dir / file_name;
-        const auto text = read_text_file(path);
+        const auto text = core::read_utf8_file(path);
         if (!text || !has_generated_header(*text)) continue;
         items.push_back({target.name, std::move(stem), path, std::nullopt, RenderState::orphaned});
     }
@@ -166,33 +182,28 @@ util::Result<std::string> render_command(core::RenderFormat format,
     return render_toml(description, prompt);
 }
 
-RenderPlan plan_rendered_commands(const fs::path& home, const core::Config& config,
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
                                   const fs::path& commons) {
     RenderPlan plan;
+    if (std::none_of(targets.begin(), targets.end(), renders_commands)) return plan;
     const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
-    for (const core::Target& target : core::select_targets(home, config)) {
-        if (!target.spec || target.spec->commands != core::CommandsMechanism::render) continue;
+    const std::vector<CommandSource> sources = read_commands(scan.entries, plan.errors);
+    for (const core::Target& target : targets) {
+        if (!renders_commands(target)) continue;
         const core::RenderFormat format = target.spec->render_format;
         const fs::path dir = home / target.spec->commands_dir;
         const std::string_view extension = format == core::RenderFormat::toml ? "toml" : "json";
 
-        for (const core::CommonsEntry& command : scan.entries) {
-            const auto source = read_text_file(command.path);
-            if (!source) {
-                add_once(plan.errors,
-                         "cannot read " + command.path.string() + ": " + source.error().message);
-                continue;
-            }
-            const FrontMatter parsed = parse_front_matter(*source);
-            auto rendered = render_command(format, parsed.description, parsed.body);
+        for (const CommandSource& source : sources) {
+            auto rendered = render_command(format, source.parsed.description, source.parsed.body);
             if (!rendered) {
-                add_once(plan.errors, rendered.error().message);
+                plan.errors.push_back(rendered.error().message);
                 continue;
             }
-            fs::path path = dir / (command.name + "." + std::string(extension));
+            const std::string& name = source.entry.name;
+            fs::path path = dir / (name + "." + std::string(extension));
             const RenderState state = state_on_disk(path, *rendered);
-            plan.items.push_back(
-                {target.name, command.name, std::move(path), std::move(rendered).value(), state});
+            plan.items.push_back({target.name, name, std::move(path), std::move(rendered).value(), state});
         }
         plan_orphans(target, dir, scan.entries, plan.items);
     }
@@ -200,8 +211,8 @@ RenderPlan plan_rendered_commands(const fs::path& home, const core::Config& conf
 }
 
 std::string render_line(const RenderedCommand& item) {
-    return "  " + util::pad_right(render_state_word(item.state), 10) + " " + item.name + " → " +
-           item.agent + " — " + std::string(render_state_note(item.state));
+    return util::row_start(render_state_word(item.state), 10) + item.name + " → " + item.agent + " — " +
+           std::string(render_state_note(item.state));
 }
 
 util::Status<> apply_rendered_command(const RenderedCommand& item) {

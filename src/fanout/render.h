@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/agents.h"
-#include "core/config.h"
 #include "util/result.h"
 
 namespace fanout {
@@ -56,9 +55,9 @@ util::Result<std::string> render_command(core::RenderFormat format,
                                          const std::optional<std::string>& description,
                                          std::string_view body);
 
-// Reads the Commons commands and the rendering agents' command directories
-// under `home`; changes nothing.
-RenderPlan plan_rendered_commands(const fs::path& home, const core::Config& config,
+// Reads the Commons commands and the command directories under `home` of the
+// rendering agents among `targets`; changes nothing.
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
                                   const fs::path& commons);
 
 // "  {state:10} {name} → {agent} — {note}", as sync lists an item.

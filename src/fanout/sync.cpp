@@ -9,11 +9,12 @@
 #include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/commons.h"
-#include "core/fsutil.h"
 #include "core/lock.h"
 #include "fanout/hook_apply.h"
 #include "mcp/merge.h"
 #include "platform/platform.h"
+#include "util/group.h"
+#include "util/text.h"
 
 namespace fanout {
 
@@ -21,20 +22,9 @@ namespace {
 
 constexpr std::size_t state_column = 9;
 
-// "  {word:width} ", a longer word whole and followed by one space.
-std::string row_start(std::string_view word, std::size_t width) {
-    std::string row = "  ";
-    row += word;
-    if (word.size() < width) row.append(width - word.size(), ' ');
-    row += ' ';
-    return row;
-}
-
 // Relative to the home directory when it lies under it, else in full.
 std::string shown_from_home(const fs::path& path, const fs::path& home) {
-    const fs::path normal = core::normalize_path(path);
-    const fs::path root = core::normalize_path(home);
-    if (is_under(normal, root)) return normal.lexically_relative(root).string();
+    if (auto relative = relative_to_home(path, home)) return relative->string();
     return path.string();
 }
 
@@ -131,7 +121,7 @@ void SectionWriter::link_section(const LinkSection& section) {
             reporter_.print_line(section.agent + " (" + section.surface_dir + ")");
             header = true;
         }
-        const std::string start = row_start(link_state_word(entry.state), state_column) + entry.name;
+        const std::string start = util::row_start(link_state_word(entry.state), state_column) + entry.name;
         if (!is_actionable(entry.state)) {
             reporter_.print_line(start + " — " + std::string(link_state_note(entry.state)));
             continue;
@@ -152,7 +142,7 @@ void SectionWriter::instructions_section(const std::vector<InstructionItem>& ite
             reporter_.print_line("instructions (AGENTS.md)");
             header = true;
         }
-        const std::string start = row_start(instruction_state_word(item.state), state_column) + item.agent;
+        const std::string start = util::row_start(instruction_state_word(item.state), state_column) + item.agent;
         if (item.state == InstructionState::conflict || item.state == InstructionState::foreign) {
             reporter_.print_line(start + " — " + instruction_note(item));
             continue;
@@ -176,25 +166,17 @@ void SectionWriter::count_or_report(const util::Status<>& done, std::size_t coun
 }
 
 std::string mcp_line(const mcp::McpItem& item) {
-    return row_start(mcp::state_word(item.state), state_column) + item.server + " → " + item.agent + " — " +
+    return util::row_start(mcp::state_word(item.state), state_column) + item.server + " → " + item.agent + " — " +
            mcp::mcp_note(item);
 }
 
 // The missing and drifted items of each agent file, in the plan order of
 // the files' first items.
 std::vector<std::vector<const mcp::McpItem*>> merge_groups(const std::vector<mcp::McpItem>& items) {
-    std::vector<std::vector<const mcp::McpItem*>> groups;
-    for (const auto& item : items) {
-        if (item.state != mcp::McpState::missing && item.state != mcp::McpState::drifted) continue;
-        auto group = std::find_if(groups.begin(), groups.end(),
-                                  [&](const auto& g) { return g.front()->file == item.file; });
-        if (group == groups.end()) {
-            groups.push_back({&item});
-        } else {
-            group->push_back(&item);
-        }
-    }
-    return groups;
+    auto merged = [](const mcp::McpItem& item) {
+        return item.state == mcp::McpState::missing || item.state == mcp::McpState::drifted;
+    };
+    return util::group_in_order(items, merged, &mcp::McpItem::file);
 }
 
 template <class Item, class Line>
@@ -287,11 +269,11 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
     SyncPlan plan;
     const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
     plan_link_sections(ctx, targets, plan);
-    plan.instructions = plan_instructions(ctx, config, ctx.commons / "AGENTS.md");
+    plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md");
 
-    plan.mcp = mcp::plan_mcp(ctx, config, ctx.commons / "mcp.json");
-    RenderPlan rendered = plan_rendered_commands(ctx.home, config, ctx.commons);
-    plan.hooks = plan_hooks(ctx.home, config, ctx.commons / "hooks");
+    plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json");
+    RenderPlan rendered = plan_rendered_commands(ctx.home, targets, ctx.commons);
+    plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks");
 
     plan.rendered = std::move(rendered.items);
     for (auto* blocking : {&plan.mcp.errors, &rendered.errors, &plan.hooks.errors}) {

@@ -15,9 +15,8 @@ const json::Value& as_object(const json::Value* value) {
 
 }  // namespace
 
-std::vector<std::string> diff_server_entries(const std::optional<json::Value>& actual,
-                                             const json::Value& expected) {
-    const json::Value& have = as_object(actual ? &*actual : nullptr);
+std::vector<std::string> diff_server_entries(const json::Value* actual, const json::Value& expected) {
+    const json::Value& have = as_object(actual);
     const json::Value& want = as_object(&expected);
     MemberIndex have_index = index_members(have);
     MemberIndex want_index = index_members(want);
@@ -36,16 +35,6 @@ std::vector<std::string> diff_server_entries(const std::optional<json::Value>& a
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
-}
-
-util::Result<std::vector<std::string>> translate_and_diff(std::string_view server_name,
-                                                          const json::Value& server, McpDialect dialect,
-                                                          const std::optional<json::Value>& agent_entry,
-                                                          const core::EnvMap& env,
-                                                          const core::Tweak* tweak) {
-    auto expected = translate_server(server_name, server, dialect, env, tweak, false);
-    if (!expected) return expected.error();
-    return diff_server_entries(agent_entry, *expected);
 }
 
 }  // namespace mcp

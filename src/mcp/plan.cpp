@@ -33,6 +33,14 @@ const core::Tweak* tweak_for(const core::McpServerSettings* settings, const std:
     return it == settings->tweaks.end() ? nullptr : &it->second;
 }
 
+// A Commons server and what every agent's item for it needs.
+struct CommonsServer {
+    const std::string& name;
+    const json::Value& server;
+    bool uses_env;                            // the server itself holds "${env:"
+    const core::McpServerSettings* settings;  // its [mcp.<name>] settings, if any
+};
+
 // An agent's servers table, each entry found by name without a key search.
 class AgentTable {
 public:
@@ -84,7 +92,8 @@ bool is_actionable(McpState state) {
     return state == McpState::missing || state == McpState::drifted || state == McpState::disabled;
 }
 
-McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const fs::path& commons_mcp) {
+McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                 const fs::path& commons_mcp) {
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
@@ -93,24 +102,23 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
         plan.errors.push_back(servers.error().message);
         return plan;
     }
-    plan_mcp_agent(ctx, config, *servers, plan);
+    plan_mcp_agent(ctx, config, targets, *servers, plan);
     return plan;
 }
 
-void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const McpServers& servers,
-                    McpPlan& plan) {
+void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                    const McpServers& servers, McpPlan& plan) {
     ErrorList errors(plan.errors);
     std::unordered_set<std::string> commons_names;
-    std::vector<bool> server_uses_env;
-    std::vector<const core::McpServerSettings*> settings;
+    std::vector<CommonsServer> commons;
     for (const auto& entry : servers) {
         commons_names.insert(entry.name);
-        server_uses_env.push_back(uses_env_references(entry.server));
         auto found = config.mcp.find(entry.name);
-        settings.push_back(found == config.mcp.end() ? nullptr : &found->second);
+        commons.push_back({entry.name, entry.server, uses_env_references(entry.server),
+                           found == config.mcp.end() ? nullptr : &found->second});
     }
 
-    for (const core::Target& target : core::select_targets(ctx.home, config)) {
+    for (const core::Target& target : targets) {
         const core::AgentSpec* spec = target.spec;
         if (!spec || spec->mcp != core::McpMechanism::key_merge) continue;
         McpItem base;
@@ -132,19 +140,17 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
             return item;
         };
 
-        std::size_t i = 0;
-        for (const auto& [name, server] : servers) {
-            const std::size_t at = i++;
+        for (const auto& [name, server, uses_env, settings] : commons) {
             const json::Value* held = table.find(name);
             if (is_disabled(server)) {
                 if (held) add(name, McpState::disabled);
                 continue;
             }
-            if (allowlist_excludes(settings[at], target.name)) {
+            if (allowlist_excludes(settings, target.name)) {
                 if (held) add(name, McpState::stranded);
                 continue;
             }
-            const core::Tweak* tweak = tweak_for(settings[at], target.name);
+            const core::Tweak* tweak = tweak_for(settings, target.name);
             auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
             if (!expected) {
                 errors.add(expected.error().message);
@@ -157,13 +163,13 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
                     state = McpState::managed;
                 } else {
                     state = McpState::drifted;
-                    keys = diff_server_entries(*held, *expected);
+                    keys = diff_server_entries(held, *expected);
                 }
             }
             McpItem& item = add(name, state);
             item.keys = std::move(keys);
             item.expected = std::move(*expected);
-            item.resolved = server_uses_env[at] || (tweak && uses_env_references(*tweak));
+            item.resolved = uses_env || (tweak && uses_env_references(*tweak));
         }
 
         for (const auto& [name, entry] : table.members()) {

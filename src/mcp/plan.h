@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/agents.h"
 #include "core/config.h"
 #include "core/context.h"
 #include "core/json.h"
@@ -43,14 +44,15 @@ struct McpPlan {
     std::vector<std::string> errors;        // mcp.json's load error, or translation errors
 };
 
-// Plans the Commons mcp.json against every selected key-merge agent. A path
-// that is missing or not a regular file gives an empty plan.
-McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const fs::path& commons_mcp);
+// Plans the Commons mcp.json against every key-merge agent among `targets`.
+// A path that is missing or not a regular file gives an empty plan.
+McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                 const fs::path& commons_mcp);
 
 // Appends the items of these Commons servers (in name order) for every
-// selected key-merge agent to `plan`.
-void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const McpServers& servers,
-                    McpPlan& plan);
+// key-merge agent among `targets` to `plan`.
+void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                    const McpServers& servers, McpPlan& plan);
 
 // The note reports print beside the item.
 std::string mcp_note(const McpItem& item);

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "core/fsutil.h"
+#include "core/text_file.h"
 #include "mcp/json_object.h"
 #include "platform/platform.h"
-#include "util/utf8.h"
 
 namespace mcp {
 
@@ -53,9 +53,8 @@ util::Result<McpServers> load_commons_servers(const fs::path& path) {
 }
 
 util::Result<McpServers> parse_commons_servers(const fs::path& path) {
-    auto text = platform::read_file(path);
-    if (!text) return util::error("cannot read " + path.string() + ": " + text.error().message());
-    if (!util::is_utf8(*text)) return util::error("cannot read " + path.string() + ": stream did not contain valid UTF-8");
+    auto text = core::read_text_file(path);
+    if (!text) return text.error();
     auto document = json::parse(*text);
     if (!document) {
         const json::ParseError& e = document.error();

@@ -101,4 +101,9 @@ inline std::string pad_right(std::string_view text, std::size_t width) {
     return padded;
 }
 
+// "  {word:width} ": how a listed row starts, its state word padded.
+inline std::string row_start(std::string_view word, std::size_t width) {
+    return "  " + pad_right(word, width) + " ";
+}
+
 }  // namespace util

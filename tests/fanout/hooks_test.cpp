@@ -73,11 +73,10 @@ TEST(HookEdits, PruneAndDropKeepEverythingElse) {
               R"([{"matcher":"a","hooks":[{"command":"y"},3,{"type":"command"}]},)"
               R"({"hooks":[{"command":5}]},{"hooks":"x"},7])");
 
-    EXPECT_TRUE(keeps_hook_entry(parse_json(R"({"command": ["x"]})"), "x"));
-    EXPECT_FALSE(keeps_hook_entry(parse_json(R"({"command": "x"})"), "x"));
+    json::Value entries = parse_json(R"([{"command": ["x"]}, {"command": "x"}])");
+    prune_hook_entries(entries, "x");
+    EXPECT_EQ(entries.dump(), R"([{"command":["x"]}])");
     EXPECT_EQ(hooks_values(parse_json(R"([{"hooks": [1, 2]}, {"hooks": {}}, 5, {"hooks": [3]}])")).size(), 3u);
-    EXPECT_EQ(get_hooks_key(parse_json("[]")), nullptr);
-    EXPECT_EQ(*get_hooks_key(parse_json(R"({"hooks": 1})")), 1);
 }
 
 // A home with claude and gemini installed and a Commons hooks directory.
@@ -93,7 +92,7 @@ struct HooksFixture : ::testing::Test {
         fs::create_directories(hooks_dir);
     }
     void hook_file(const std::string& name, const std::string& text) { write_file(hooks_dir / name, text); }
-    HookPlan plan() { return plan_hooks(home.path(), core::Config{}, hooks_dir); }
+    HookPlan plan() { return plan_hooks(home.path(), core::select_targets(home.path(), core::Config{}), hooks_dir); }
     std::vector<std::string> load(std::vector<CommonsHook>* hooks = nullptr) {
         std::vector<std::string> errors;
         auto loaded = load_commons_hooks(hooks_dir, errors);

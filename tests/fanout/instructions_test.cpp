@@ -26,7 +26,9 @@ struct InstructionsHome {
         commons_file = ctx.commons / "AGENTS.md";
         write_file(commons_file, "shared\n");
     }
-    std::vector<InstructionItem> plan() const { return fanout::plan_instructions(ctx, config, commons_file); }
+    std::vector<InstructionItem> plan() const {
+        return fanout::plan_instructions(ctx, core::select_targets(ctx.home, config), commons_file);
+    }
     InstructionItem item(const std::string& agent) const {
         for (const auto& i : plan()) {
             if (i.agent == agent) return i;

@@ -23,6 +23,10 @@ struct LinkHome {
     std::vector<LinkEntry> plan() const {
         return fanout::plan_links(surface, commons, core::scan_commons_family(commons, core::Family::skills).entries);
     }
+    // As planning classifies what stands at a name in the surface.
+    fanout::EntryClass classify(const std::string& name) const {
+        return fanout::classify_entry(surface / name, commons, fanout::link_base(surface, commons));
+    }
     void link(const std::string& name, const std::string& text) const {
         fs::create_directories(surface);
         fs::create_symlink(text, surface / name);
@@ -116,7 +120,7 @@ TEST(PlanLinks, UnreadableTargetIsNotDangling) {
     h.link("looping", "../../.agents/skills/loop/x");
     h.link("under-a-file", "../../.agents/skills/file/x");
 
-    auto looping = fanout::classify_entry(h.surface / "looping", h.commons);
+    auto looping = h.classify("looping");
     ASSERT_TRUE(std::holds_alternative<fanout::OurLink>(looping));
     EXPECT_FALSE(std::get<fanout::OurLink>(looping).dangling);
 
@@ -128,11 +132,11 @@ TEST(PlanLinks, UnreadableTargetIsNotDangling) {
 TEST(ClassifyEntry, TellsTheKinds) {
     LinkHome h;
     h.skill("x");
-    EXPECT_TRUE(std::holds_alternative<fanout::Absent>(fanout::classify_entry(h.surface / "none", h.commons)));
+    EXPECT_TRUE(std::holds_alternative<fanout::Absent>(h.classify("none")));
     write_file(h.surface / "real", "r");
-    EXPECT_TRUE(std::holds_alternative<fanout::Real>(fanout::classify_entry(h.surface / "real", h.commons)));
+    EXPECT_TRUE(std::holds_alternative<fanout::Real>(h.classify("real")));
     h.link("ours", "../../.agents/skills/x");
-    auto ours = fanout::classify_entry(h.surface / "ours", h.commons);
+    auto ours = h.classify("ours");
     ASSERT_TRUE(std::holds_alternative<fanout::OurLink>(ours));
     EXPECT_EQ(std::get<fanout::OurLink>(ours).raw_target, "../../.agents/skills/x");
     EXPECT_EQ(std::get<fanout::OurLink>(ours).resolved, h.commons / "skills/x");
@@ -196,7 +200,7 @@ TEST(PlanLinks, AgentDirectoryThatIsALink) {
     EXPECT_EQ(read_file(h.surface / "foo/SKILL.md"), "body");
     EXPECT_EQ(read_file(h.surface / "bar/SKILL.md"), "body");
     for (const auto& entry : h.plan()) EXPECT_EQ(entry.state, LinkState::linked) << entry.name;
-    EXPECT_TRUE(std::holds_alternative<fanout::OurLink>(fanout::classify_entry(h.surface / "foo", h.commons)));
+    EXPECT_TRUE(std::holds_alternative<fanout::OurLink>(h.classify("foo")));
 }
 
 TEST(PlanLinks, AgentDirectoryLinkThatKeepsPathsWorking) {

@@ -127,7 +127,9 @@ struct RenderFixture : ::testing::Test {
         const FrontMatter parsed = parse_front_matter(text);
         return *render_command(core::RenderFormat::toml, parsed.description, parsed.body);
     }
-    RenderPlan plan() { return plan_rendered_commands(home.path(), core::Config{}, commons); }
+    RenderPlan plan() {
+        return plan_rendered_commands(home.path(), core::select_targets(home.path(), core::Config{}), commons);
+    }
 };
 
 TEST_F(RenderFixture, EveryStateAndItsOrder) {

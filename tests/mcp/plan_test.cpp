@@ -24,7 +24,8 @@ struct Machine {
     }
     void install(const char* dir) { std::filesystem::create_directories(home / dir); }
     void commons(const std::string& servers) { write_file(home / ".agents" / "mcp.json", servers); }
-    mcp::McpPlan plan() const { return mcp::plan_mcp(context(), config, home / ".agents" / "mcp.json"); }
+    std::vector<core::Target> targets() const { return core::select_targets(home.path(), config); }
+    mcp::McpPlan plan() const { return mcp::plan_mcp(context(), config, targets(), home / ".agents" / "mcp.json"); }
 };
 
 // "agent/server:state" per item, keys of drifted items in brackets.
@@ -207,7 +208,7 @@ TEST(PlanMcpAgent, AppendsToAPlanWithoutRepeatingErrors) {
     servers.set("a", json::Value::parse(R"({"command":"${env:MISSING}"})"));
     mcp::McpPlan plan;
     plan.errors.push_back("mcp server `a`: ${env:MISSING} is not set in the environment");
-    mcp::plan_mcp_agent(m.context(), m.config, servers, plan);
+    mcp::plan_mcp_agent(m.context(), m.config, m.targets(), servers, plan);
     EXPECT_EQ(plan.errors.size(), 1u);
     EXPECT_TRUE(plan.items.empty());
 }

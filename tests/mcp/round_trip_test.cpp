@@ -55,12 +55,12 @@ TEST(RoundTrip, EveryDialectReadsBackAsManaged) {
     const auto ctx = home.context({{"TOKEN", "t0k=en"}});
     const auto mcp_json = home.dir / ".agents" / "mcp.json";
 
-    auto first = mcp::plan_mcp(ctx, home.config, mcp_json);
+    auto first = mcp::plan_mcp(ctx, home.config, core::select_targets(ctx.home, home.config), mcp_json);
     ASSERT_TRUE(first.errors.empty() && first.read_errors.empty());
     EXPECT_EQ(first.items.size(), 21u);
     EXPECT_EQ(apply(first), std::vector<std::string>{});
 
-    auto second = mcp::plan_mcp(ctx, home.config, mcp_json);
+    auto second = mcp::plan_mcp(ctx, home.config, core::select_targets(ctx.home, home.config), mcp_json);
     ASSERT_TRUE(second.errors.empty() && second.read_errors.empty());
     EXPECT_EQ(second.items.size(), 21u);
     for (const auto& item : second.items) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace {
 

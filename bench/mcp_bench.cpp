@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "core/agent_files.h"
+#include "core/agents.h"
 #include "mcp/merge.h"
 #include "mcp/plan.h"
 
@@ -78,8 +79,9 @@ int main() {
     ctx.env = core::EnvMap(core::EnvPairs{{"TOKEN", "t0k3n"}, {"REGION", "eu"}});
     core::Config config;
     const fs::path mcp_json = home / ".agents" / "mcp.json";
+    const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
 
-    seed_agent_files(mcp::plan_mcp(ctx, config, mcp_json));
+    seed_agent_files(mcp::plan_mcp(ctx, config, targets, mcp_json));
     // Drift one in ten held servers in claude's file.
     {
         std::ifstream in(home / ".claude.json");
@@ -92,7 +94,7 @@ int main() {
     }
 
     mcp::McpPlan plan;
-    double plan_ms = milliseconds([&] { plan = mcp::plan_mcp(ctx, config, mcp_json); });
+    double plan_ms = milliseconds([&] { plan = mcp::plan_mcp(ctx, config, targets, mcp_json); });
     std::map<mcp::McpState, int> states;
     for (const auto& item : plan.items) ++states[item.state];
     std::printf("%d servers x 7 agents: plan %.1f ms (%zu items: %d managed, %d missing, %d drifted)\n",
@@ -128,7 +130,7 @@ int main() {
     });
     std::printf("merge into %zu files, each flushed to disk: %.1f ms (%d failed)\n", groups.size(), merge_ms, failures);
 
-    double again_ms = milliseconds([&] { plan = mcp::plan_mcp(ctx, config, mcp_json); });
+    double again_ms = milliseconds([&] { plan = mcp::plan_mcp(ctx, config, targets, mcp_json); });
     int managed = 0;
     for (const auto& item : plan.items) managed += item.state == mcp::McpState::managed;
     std::printf("plan again: %.1f ms (%d of %zu items managed)\n", again_ms, managed, plan.items.size());

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace {
 

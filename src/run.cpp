@@ -3,18 +3,26 @@
 #include <string_view>
 #include <type_traits>
 
+#include "cli/cli.h"
+#include "commands/adopt.h"
+#include "commands/doctor.h"
+#include "commands/init.h"
+#include "commands/mcp_adopt.h"
+#include "commands/mcp_edit.h"
+#include "commands/mcp_list.h"
+#include "commands/revert.h"
+#include "commands/status.h"
+#include "commands/sync.h"
 #include "core/agents.h"
-#include "core/cli.h"
 #include "core/config.h"
 #include "core/report.h"
-#include "fanout/sync.h"
 
 namespace {
 
 using core::Config;
 using core::Reporter;
 using core::RunContext;
-using core::Subcommand;
+using cli::Subcommand;
 
 bool is_builtin_agent(std::string_view name) { return core::agent_by_name(name) != nullptr; }
 
@@ -36,20 +44,18 @@ std::optional<std::string> check_mcp_agent_names(const Config& config) {
     return std::nullopt;
 }
 
-int not_built(Reporter& reporter, std::string_view command) {
-    reporter.report_error("`" + std::string(command) + "` is not available in this build yet");
-    return 1;
-}
-
-int dispatch_mcp(const RunContext&, const Config&, Reporter& reporter, const core::McpCommand& mcp) {
+int dispatch_mcp(const RunContext& ctx, const Config& config, Reporter& reporter, const cli::McpCommand& mcp) {
+    using Mcp = cli::McpCommand;
     return std::visit(
         [&](const auto& cmd) -> int {
             using T = std::decay_t<decltype(cmd)>;
-            if constexpr (std::is_same_v<T, core::McpCommand::List>) return not_built(reporter, "mcp list");
-            if constexpr (std::is_same_v<T, core::McpCommand::Adopt>) return not_built(reporter, "mcp adopt");
-            if constexpr (std::is_same_v<T, core::McpCommand::Remove>) return not_built(reporter, "mcp remove");
-            if constexpr (std::is_same_v<T, core::McpCommand::Disable>) return not_built(reporter, "mcp disable");
-            if constexpr (std::is_same_v<T, core::McpCommand::Enable>) return not_built(reporter, "mcp enable");
+            if constexpr (std::is_same_v<T, Mcp::List>) return commands::mcp_list(ctx, config, reporter, cmd.json);
+            if constexpr (std::is_same_v<T, Mcp::Adopt>) {
+                return commands::mcp_adopt(ctx, config, reporter, cmd.spec, cmd.all);
+            }
+            if constexpr (std::is_same_v<T, Mcp::Remove>) return commands::mcp_remove(ctx, config, reporter, cmd.name);
+            if constexpr (std::is_same_v<T, Mcp::Disable>) return commands::mcp_disable(ctx, config, reporter, cmd.name);
+            if constexpr (std::is_same_v<T, Mcp::Enable>) return commands::mcp_enable(ctx, config, reporter, cmd.name);
         },
         mcp.command);
 }
@@ -58,13 +64,15 @@ int dispatch(const RunContext& ctx, const Config& config, Reporter& reporter, co
     return std::visit(
         [&](const auto& cmd) -> int {
             using T = std::decay_t<decltype(cmd)>;
-            if constexpr (std::is_same_v<T, Subcommand::Sync>) return fanout::run_sync(ctx, config, reporter, cmd.dry_run);
-            if constexpr (std::is_same_v<T, Subcommand::Init>) return not_built(reporter, "init");
-            if constexpr (std::is_same_v<T, Subcommand::Adopt>) return not_built(reporter, "adopt");
-            if constexpr (std::is_same_v<T, Subcommand::Revert>) return not_built(reporter, "revert");
-            if constexpr (std::is_same_v<T, Subcommand::Status>) return not_built(reporter, "status");
+            if constexpr (std::is_same_v<T, Subcommand::Sync>) return commands::sync(ctx, config, reporter, cmd.dry_run);
+            if constexpr (std::is_same_v<T, Subcommand::Init>) return commands::init(ctx, config, reporter);
+            if constexpr (std::is_same_v<T, Subcommand::Adopt>) {
+                return commands::adopt(ctx, config, reporter, cmd.path, cmd.dry_run);
+            }
+            if constexpr (std::is_same_v<T, Subcommand::Revert>) return commands::revert(ctx, config, reporter, cmd.agent);
+            if constexpr (std::is_same_v<T, Subcommand::Status>) return commands::status(ctx, config, reporter, cmd.json);
             if constexpr (std::is_same_v<T, Subcommand::Mcp>) return dispatch_mcp(ctx, config, reporter, cmd.mcp);
-            if constexpr (std::is_same_v<T, Subcommand::Doctor>) return not_built(reporter, "doctor");
+            if constexpr (std::is_same_v<T, Subcommand::Doctor>) return commands::doctor(ctx, config, reporter);
         },
         sub.command);
 }
@@ -78,7 +86,7 @@ void write_startup_error(std::ostream& err, std::string_view text) {
 
 int run(const std::vector<std::string>& args, const core::EnvPairs& env, std::ostream& out,
         std::ostream& err) {
-    core::CliOutcome parsed = core::parse_command_line(args);
+    cli::CliOutcome parsed = cli::parse_command_line(args);
     if (!parsed.command) {
         (parsed.to_stdout ? out : err) << parsed.text;
         out.clear();

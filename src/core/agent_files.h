@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "util/result.h"
 
 namespace core {

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/family.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "toml/item.h"
 #include "util/result.h"
 

@@ -1,6 +1,6 @@
 #include "core/report.h"
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace core {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace fanout {
 

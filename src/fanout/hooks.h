@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/agents.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "fanout/commons_hooks.h"
 #include "fanout/hook_settings.h"
 

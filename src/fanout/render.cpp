@@ -6,7 +6,7 @@
 
 #include "core/commons.h"
 #include "core/fsutil.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "core/text_file.h"
 #include "platform/platform.h"
 #include "toml/toml.h"

@@ -6,7 +6,7 @@
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/context.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "util/result.h"
 
 namespace mcp {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace mcp {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "core/context.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "util/result.h"
 
 namespace mcp {

@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "core/json.h"
+#include "json/json.h"
 
 namespace mcp {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "mcp/plan.h"
 #include "util/result.h"
 

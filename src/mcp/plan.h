@@ -11,7 +11,7 @@
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/context.h"
-#include "core/json.h"
+#include "json/json.h"
 #include "mcp/servers.h"
 
 namespace mcp {

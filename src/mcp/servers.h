@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "util/result.h"
 
 namespace mcp {

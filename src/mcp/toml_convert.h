@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "toml/toml.h"
 #include "util/result.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "support/support.h"
 #include "toml/toml.h"
 

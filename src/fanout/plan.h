@@ -1,5 +1,5 @@
-// `mirthlode sync [--dry-run]`: plan the whole fan-out, then list and apply
-// it section by section.
+// The plan of the whole fan-out: every section `sync` applies and `status`
+// reports, read from the Commons, the configuration and the agents' files.
 #pragma once
 
 #include <string>
@@ -7,7 +7,6 @@
 
 #include "core/config.h"
 #include "core/context.h"
-#include "core/report.h"
 #include "fanout/hooks.h"
 #include "fanout/instructions.h"
 #include "fanout/link.h"
@@ -16,7 +15,8 @@
 
 namespace fanout {
 
-// Everything sync will list, built whole before anything is printed.
+// Everything sync lists and status reports, built whole before anything is
+// printed.
 struct SyncPlan {
     std::vector<std::string> warnings;  // Commons scan warnings, as text
     std::vector<LinkSection> link_sections;
@@ -29,8 +29,5 @@ struct SyncPlan {
 
 // Reads the Commons, the configuration and the agents' files; changes nothing.
 SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config);
-
-int run_sync(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
-             bool dry_run);
 
 }  // namespace fanout

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace core {
+namespace cli {
 
 // A flag ("--dry-run": no value, true when given) or a positional (one text).
 struct ArgDef {
@@ -61,4 +61,4 @@ struct ArgMatches {
     std::optional<std::string> value(std::string_view id) const;
 };
 
-}  // namespace core
+}  // namespace cli

@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "core/json.h"
+#include "json/json.h"
 #include "util/float_digits.h"
 #include "util/utf8.h"
 

@@ -1,9 +1,9 @@
-#include "core/cli.h"
+#include "cli/cli.h"
 
-#include "core/cli_help.h"
-#include "core/cli_parse.h"
+#include "cli/cli_help.h"
+#include "cli/cli_parse.h"
 
-namespace core {
+namespace cli {
 
 namespace {
 
@@ -173,4 +173,4 @@ CliOutcome parse_command_line(const std::vector<std::string>& args) {
     return outcome;
 }
 
-}  // namespace core
+}  // namespace cli

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/cli_def.h"
+#include "cli/cli_def.h"
 
-namespace core {
+namespace cli {
 
 // The help of the last command of `path`. The long form shows the long about
 // and puts each argument's help on a line of its own, when the command has a
@@ -30,4 +30,4 @@ std::string given_usage(const CommandPath& path, const std::vector<const ArgDef*
 std::string render_error(const CommandPath& path, std::string_view message,
                          const std::vector<std::string>& tips, std::string_view usage);
 
-}  // namespace core
+}  // namespace cli

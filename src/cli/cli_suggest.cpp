@@ -1,11 +1,11 @@
-#include "core/cli_suggest.h"
+#include "cli/cli_suggest.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "util/text.h"
 
-namespace core {
+namespace cli {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::vector<std::string> similar_names(std::string_view typed, const std::vector
     return names;
 }
 
-}  // namespace core
+}  // namespace cli

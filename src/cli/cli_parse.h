@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "core/cli_def.h"
+#include "cli/cli_def.h"
 #include "util/result.h"
 
-namespace core {
+namespace cli {
 
 // A text the command line answers with instead of a command to run: a help
 // page or the version (for standard output), or an error (for standard error).
@@ -22,4 +22,4 @@ struct CliMessage {
 // command it appears in; what follows is positional.
 util::Result<ArgMatches, CliMessage> parse_args(const CommandDef& top, const std::vector<std::string>& args);
 
-}  // namespace core
+}  // namespace cli

@@ -1,15 +1,15 @@
-#include "core/cli_parse.h"
+#include "cli/cli_parse.h"
 
 #include <algorithm>
 #include <optional>
 #include <string_view>
 
-#include "core/cli_help.h"
-#include "core/cli_suggest.h"
+#include "cli/cli_help.h"
+#include "cli/cli_suggest.h"
 #include "util/text.h"
 #include "util/utf8.h"
 
-namespace core {
+namespace cli {
 
 namespace {
 
@@ -227,4 +227,4 @@ util::Result<ArgMatches, CliMessage> parse_args(const CommandDef& top, const std
     return Parser(args).parse(path);
 }
 
-}  // namespace core
+}  // namespace cli

@@ -1,6 +1,6 @@
 // Parsing through nlohmann's SAX interface into our own builder, and value
 // equality.
-#include "core/json.h"
+#include "json/json.h"
 
 #include <exception>
 #include <optional>

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace core {
+namespace cli {
 
 // The Jaro similarity of two texts, compared character by character:
 // 1 for equal texts, 0 for texts with nothing in common.
@@ -15,4 +15,4 @@ double jaro_similarity(std::string_view a, std::string_view b);
 // equally similar ones keep their order.
 std::vector<std::string> similar_names(std::string_view typed, const std::vector<std::string>& candidates);
 
-}  // namespace core
+}  // namespace cli

@@ -1,9 +1,9 @@
-#include "core/cli_help.h"
+#include "cli/cli_help.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace core {
+namespace cli {
 
 namespace {
 
@@ -147,4 +147,4 @@ std::string render_error(const CommandPath& path, std::string_view message,
     return text + "\n";
 }
 
-}  // namespace core
+}  // namespace cli

@@ -6,10 +6,10 @@
 #include <variant>
 #include <vector>
 
-#include "core/cli_def.h"
+#include "cli/cli_def.h"
 #include "util/result.h"
 
-namespace core {
+namespace cli {
 
 struct McpCommand {
     struct List { bool json = false; };
@@ -51,4 +51,4 @@ struct CliOutcome {
 // `args` holds the program path first, as the system gives it.
 CliOutcome parse_command_line(const std::vector<std::string>& args);
 
-}  // namespace core
+}  // namespace cli

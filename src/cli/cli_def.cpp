@@ -1,8 +1,8 @@
-#include "core/cli_def.h"
+#include "cli/cli_def.h"
 
 #include <algorithm>
 
-namespace core {
+namespace cli {
 
 bool CommandDef::has_positionals() const {
     return std::any_of(args.begin(), args.end(),
@@ -57,4 +57,4 @@ std::optional<std::string> ArgMatches::value(std::string_view id) const {
     return it->second;
 }
 
-}  // namespace core
+}  // namespace cli

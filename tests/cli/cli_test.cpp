@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "core/cli.h"
-#include "core/cli_suggest.h"
+#include "cli/cli.h"
+#include "cli/cli_suggest.h"
 
 namespace {
 
-using namespace core;
+using namespace cli;
 using Args = std::vector<std::string>;
 
 template <class... F>

@@ -1,4 +1,4 @@
-#include "fanout/sync.h"
+#include "commands/sync.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,13 +10,16 @@
 #include "core/agents.h"
 #include "core/commons.h"
 #include "core/lock.h"
+#include "fanout/plan.h"
 #include "fanout/hook_apply.h"
 #include "mcp/merge.h"
 #include "platform/platform.h"
 #include "util/group.h"
 #include "util/text.h"
 
-namespace fanout {
+namespace commands {
+
+using namespace fanout;
 
 namespace {
 
@@ -26,40 +29,6 @@ constexpr std::size_t state_column = 9;
 std::string shown_from_home(const fs::path& path, const fs::path& home) {
     if (auto relative = relative_to_home(path, home)) return relative->string();
     return path.string();
-}
-
-std::optional<std::string> surface_of(const core::Target& target, core::Family family) {
-    for (const auto& surface : target.surfaces) {
-        if (surface.family == family) return surface.dir;
-    }
-    return std::nullopt;
-}
-
-// The skills directory of an agent that reads the Commons skills itself,
-// where fan-out links of earlier runs may be left.
-std::optional<std::string> leftover_dir(const core::Target& target, core::Family family) {
-    if (family != core::Family::skills || target.spec == nullptr) return std::nullopt;
-    if (target.spec->skills != core::SkillsMechanism::native || target.spec->skills_dir.empty()) {
-        return std::nullopt;
-    }
-    return std::string(target.spec->skills_dir);
-}
-
-void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets,
-                        SyncPlan& plan) {
-    for (core::Family family : core::all_families) {
-        core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
-        for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
-        for (const auto& target : targets) {
-            if (auto dir = surface_of(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, plan_links(ctx.home / *dir, ctx.commons, scan.entries)});
-            } else if (auto dir = leftover_dir(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, find_leftover_links(ctx.home / *dir, ctx.commons)});
-            }
-        }
-    }
 }
 
 // Lists the sections and applies them, counting the changes.
@@ -265,25 +234,7 @@ void SectionWriter::summary() {
 
 }  // namespace
 
-SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
-    SyncPlan plan;
-    const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
-    plan_link_sections(ctx, targets, plan);
-    plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md");
-
-    plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json");
-    RenderPlan rendered = plan_rendered_commands(ctx.home, targets, ctx.commons);
-    plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks");
-
-    plan.rendered = std::move(rendered.items);
-    for (auto* blocking : {&plan.mcp.errors, &rendered.errors, &plan.hooks.errors}) {
-        std::move(blocking->begin(), blocking->end(), std::back_inserter(plan.errors));
-        blocking->clear();
-    }
-    return plan;
-}
-
-int run_sync(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
              bool dry_run) {
     if (!platform::is_directory(ctx.commons)) {
         reporter.report_error("no Commons at " + ctx.commons.string() +
@@ -318,4 +269,4 @@ int run_sync(const core::RunContext& ctx, const core::Config& config, core::Repo
     return reporter.errors() > 0 ? 1 : 0;
 }
 
-}  // namespace fanout
+}  // namespace commands

@@ -1,10 +1,472 @@
 #include "commands/adopt.h"
 
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "core/agents.h"
+#include "core/commons.h"
+#include "core/fsutil.h"
+#include "core/fsutil_tree.h"
+#include "core/lock.h"
+#include "fanout/instructions.h"
+#include "fanout/link.h"
+#include "platform/platform.h"
+
 namespace commands {
 
-int adopt(const core::RunContext&, const core::Config&, core::Reporter& reporter, const std::string&, bool) {
-    reporter.report_error("`adopt` is not available in this build yet");
+namespace fs = std::filesystem;
+
+using core::normalize_path;
+
+namespace {
+
+enum class AdoptMechanic { absorb, source, copy };
+
+// What is taken in, and where it goes.
+struct Adoption {
+    AdoptMechanic mechanic = AdoptMechanic::copy;
+    std::optional<core::Family> family;  // none: the Commons AGENTS.md
+    std::string agent;                   // absorb: the agent it comes from
+    std::string name;                    // the path's last component
+    fs::path commons_path;
+    bool identical = false;              // an equal Commons copy stands there already
+};
+
+// Relative to the home directory when it lies under it, else in full.
+std::string shown_from_home(const fs::path& path, const fs::path& home) {
+    if (auto relative = fanout::relative_to_home(path, home)) return relative->string();
+    return path.string();
+}
+
+// True when both paths lead to the same place on disk.
+bool same_place(const fs::path& a, const fs::path& b) {
+    auto left = platform::final_path(a);
+    auto right = platform::final_path(b);
+    return left && right && *left == *right;
+}
+
+// Where the path really is, its parent's links followed but not its own.
+std::optional<fs::path> real_location(const fs::path& path) {
+    auto parent = platform::final_path(path.parent_path());
+    if (!parent) return std::nullopt;
+    return *parent / path.filename();
+}
+
+// The relative text of a link at `link` to `target`, as sync writes it.
+std::string link_text_for(const fs::path& link, const fs::path& target) {
+    const fs::path parent = link.has_parent_path() ? link.parent_path() : fs::path(".");
+    return fanout::relative_path(fanout::link_base(parent, target), target);
+}
+
+// Makes that link; its text is returned.
+util::IoResult<std::string> link_relative(const fs::path& link, const fs::path& target) {
+    std::string text = link_text_for(link, target);
+    if (auto made = fanout::make_symlink(text, link); !made) return made.error();
+    return text;
+}
+
+// A command's or subagent's name without its ".md" suffixes.
+std::string entry_name(const std::string& file_name, core::Family family) {
+    std::string_view name = file_name;
+    if (family != core::Family::skills) {
+        while (name.ends_with(".md")) name.remove_suffix(3);
+    }
+    return std::string(name);
+}
+
+class Adopter {
+public:
+    Adopter(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, bool dry_run)
+        : ctx_(ctx), config_(config), reporter_(reporter), dry_run_(dry_run) {}
+
+    int run(const std::string& path_text);
+
+private:
+    bool choose(Adoption& adoption);
+    std::optional<core::Family> family_of_path();
+    bool check_sourced(const Adoption& adoption);
+    // The checks on what already stands at the Commons path; false ends the
+    // run with `exit_`.
+    bool check_commons_entry(Adoption& adoption);
+    bool lock();
+    void notice();
+
+    int absorb(const Adoption& adoption);
+    int source(const Adoption& adoption);
+    int copy(const Adoption& adoption);
+    void fan_out(const Adoption& adoption);
+    void fan_out_family(const Adoption& adoption);
+    void fan_out_instructions();
+
+    int fail(const std::string& text) {
+        reporter_.report_error(text);
+        return 1;
+    }
+    int finish() const { return reporter_.errors() > 0 ? 1 : 0; }
+    std::string display(const Adoption& adoption) const {
+        return adoption.family ? std::string(core::family_name(*adoption.family)) + "/" + adoption.name
+                               : std::string("AGENTS.md");
+    }
+    static std::string family_word(const Adoption& adoption) {
+        return adoption.family ? std::string(core::family_name(*adoption.family)) : "instructions";
+    }
+
+    const core::RunContext& ctx_;
+    const core::Config& config_;
+    core::Reporter& reporter_;
+    bool dry_run_;
+    fs::path path_;
+    std::vector<core::Target> targets_;
+    std::optional<core::ProcessLock> lock_;
+    int exit_ = 1;
+};
+
+int Adopter::run(const std::string& path_text) {
+    if (!platform::is_directory(ctx_.commons)) {
+        return fail("no Commons at " + ctx_.commons.string() + " — run `mirthlode init` to create one");
+    }
+    fs::path path = path_text;
+    if (!path.is_absolute()) {
+        auto cwd = platform::current_directory();
+        path = (cwd ? *cwd : fs::path()) / path;
+    }
+    path_ = normalize_path(path);
+
+    if (!platform::symlink_metadata(path_) && !platform::metadata(path_)) {
+        return fail(path_.string() + " does not exist");
+    }
+    // Lexically, or through a link on the way (an agent directory that is
+    // itself a link into the Commons).
+    bool in_commons = fanout::is_under(path_, normalize_path(ctx_.commons));
+    if (!in_commons && path_.has_relative_path()) {
+        auto real = real_location(path_);
+        auto commons = platform::final_path(ctx_.commons);
+        in_commons = real && commons && fanout::is_under(*real, *commons);
+    }
+    if (in_commons) return fail(path_.string() + " is already in the Commons — nothing to adopt");
+
+    targets_ = core::select_targets(ctx_.home, config_);
+    Adoption adoption;
+    if (!choose(adoption)) return 1;
+    if (!check_commons_entry(adoption)) return exit_;
+
+    switch (adoption.mechanic) {
+        case AdoptMechanic::absorb: return absorb(adoption);
+        case AdoptMechanic::source: return source(adoption);
+        case AdoptMechanic::copy: return copy(adoption);
+    }
     return 1;
+}
+
+bool Adopter::choose(Adoption& adoption) {
+    adoption.name = platform::lossy_text(path_.filename());
+    if (path_.has_relative_path()) {
+        const fs::path parent = normalize_path(path_.parent_path());
+        for (const auto& target : targets_) {
+            for (const auto& surface : target.surfaces) {
+                if (normalize_path(ctx_.home / surface.dir) != parent) continue;
+                adoption.mechanic = AdoptMechanic::absorb;
+                adoption.family = surface.family;
+                adoption.agent = target.name;
+                adoption.commons_path = ctx_.commons / core::family_name(surface.family) / adoption.name;
+                return true;
+            }
+            if (target.spec == nullptr) continue;
+            std::optional<fs::path> instructions;
+            if (target.spec->instructions == core::InstructionMechanism::symlink) {
+                instructions = ctx_.home / target.spec->instructions_path;
+            } else if (target.spec->instructions == core::InstructionMechanism::rules_dir_link) {
+                instructions = ctx_.home / target.spec->instructions_path / "AGENTS.md";
+            }
+            if (instructions && normalize_path(*instructions) == path_) {
+                adoption.mechanic = AdoptMechanic::absorb;
+                adoption.agent = target.name;
+                adoption.commons_path = ctx_.commons / "AGENTS.md";
+                return true;
+            }
+        }
+    }
+
+    adoption.mechanic = AdoptMechanic::copy;
+    for (fs::path dir = path_;; dir = dir.parent_path()) {
+        if (platform::symlink_metadata(dir / ".git")) {
+            adoption.mechanic = AdoptMechanic::source;
+            break;
+        }
+        if (!dir.has_relative_path()) break;
+    }
+    adoption.family = family_of_path();
+    if (!adoption.family) return false;
+    adoption.commons_path = ctx_.commons / core::family_name(*adoption.family) / adoption.name;
+    if (adoption.mechanic == AdoptMechanic::copy) {
+        const bool is_dir = platform::is_directory(path_);
+        const bool skills = *adoption.family == core::Family::skills;
+        if (skills != is_dir) {
+            reporter_.report_error(path_.string() + ": " + std::string(core::family_name(*adoption.family)) + " " +
+                                   (skills ? "entries are directories — this is a file"
+                                           : "entries are single .md files — this is a directory"));
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<core::Family> Adopter::family_of_path() {
+    const std::string parent = platform::lossy_text(path_.parent_path().filename());
+    for (core::Family family : core::all_families) {
+        if (core::family_name(family) == parent) return family;
+    }
+    reporter_.report_error(path_.string() + ": parent directory \"" + parent +
+                           "\" is not a family — adopt takes paths from skills/, commands/, or agents/");
+    return std::nullopt;
+}
+
+bool Adopter::check_sourced(const Adoption& adoption) {
+    auto stored = platform::read_link(adoption.commons_path);
+    const fs::path target = core::resolve_link_target(adoption.commons_path, stored ? *stored : fs::path());
+    if (target == path_ || same_place(target, path_)) {
+        reporter_.print_line(display(adoption) + " is already Sourced from " + path_.string() + " — nothing to do");
+        return false;
+    }
+    reporter_.report_error(display(adoption) + " is already Sourced from " + target.string() +
+                           " — remove the Commons link first if you mean to repoint it");
+    return true;
+}
+
+bool Adopter::check_commons_entry(Adoption& adoption) {
+    if (adoption.mechanic == AdoptMechanic::absorb) {
+        auto meta = platform::symlink_metadata(path_);
+        if (meta && meta->is_symlink()) {
+            reporter_.report_error(path_.string() + " is already a symlink — there is nothing to adopt");
+            return false;
+        }
+    }
+    auto existing = platform::symlink_metadata(adoption.commons_path);
+    if (!existing) return true;
+    if (existing->is_symlink()) {
+        exit_ = check_sourced(adoption) ? 1 : 0;
+        return false;
+    }
+    if (same_place(adoption.commons_path, path_)) {
+        // The Commons entry itself, reached through a link on the way.
+        reporter_.report_error(path_.string() + " is already in the Commons — nothing to adopt");
+        return false;
+    }
+    if (!fanout::same_content(path_, adoption.commons_path)) {
+        reporter_.report_error(path_.string() + " differs from the Commons copy at " +
+                               adoption.commons_path.string() +
+                               " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode "
+                               "will not choose which side to discard");
+        return false;
+    }
+    adoption.identical = true;
+    if (adoption.mechanic == AdoptMechanic::copy) {
+        reporter_.print_line(display(adoption) + " is already in the Commons — nothing to do");
+        exit_ = 0;
+        return false;
+    }
+    return true;
+}
+
+bool Adopter::lock() {
+    lock_ = core::take_lock(ctx_, reporter_);
+    return lock_.has_value();
+}
+
+void Adopter::notice() {
+    reporter_.print_line("dry run — no changes will be made");
+    reporter_.print_blank_line();
+}
+
+int Adopter::absorb(const Adoption& adoption) {
+    const std::string path = path_.string();
+    if (dry_run_) {
+        notice();
+        reporter_.print_line("absorb: " + adoption.name + " from " + adoption.agent + " into the Commons (" +
+                             family_word(adoption) + ")");
+        reporter_.print_line(adoption.identical ? "  would remove " + path + " — identical to the Commons copy"
+                                                : "  would move " + path + " into the Commons");
+        reporter_.print_line("  would leave a link at " + path + " → " + link_text_for(path_, adoption.commons_path));
+        fan_out(adoption);
+        return finish();
+    }
+    if (!lock()) return 1;
+    if (adoption.identical) {
+        if (auto removed = core::remove_entry(path_); !removed) {
+            return fail("cannot remove " + path + ": " + removed.error().message());
+        }
+    } else {
+        const fs::path parent = adoption.commons_path.parent_path();
+        if (auto made = platform::create_directories(parent); !made) {
+            return fail("cannot create " + parent.string() + ": " + made.error().message());
+        }
+        if (auto moved = core::move_path(path_, adoption.commons_path); !moved) {
+            return fail("cannot move " + path + " into the Commons: " + moved.error().message());
+        }
+    }
+    auto text = link_relative(path_, adoption.commons_path);
+    if (!text) return fail("cannot link " + path + ": " + text.error().message());
+    reporter_.print_line(adoption.identical ? adoption.name + " in " + adoption.agent +
+                                                  " was identical to the Commons copy — re-linked"
+                                            : "adopted " + adoption.name + " from " + adoption.agent +
+                                                  " into the Commons (" + family_word(adoption) + ")");
+    reporter_.print_line("  " + path + " → " + *text);
+    fan_out(adoption);
+    return finish();
+}
+
+int Adopter::source(const Adoption& adoption) {
+    const std::string path = path_.string();
+    const std::string commons_path = adoption.commons_path.string();
+    if (dry_run_) {
+        notice();
+        reporter_.print_line("source: " + adoption.name + " — Sourced from " + path + " (" + family_word(adoption) +
+                             ")");
+        if (adoption.identical) reporter_.print_line("  would replace the identical Commons copy with the link");
+        reporter_.print_line("  would link " + commons_path + " → " + path);
+        fan_out(adoption);
+        return finish();
+    }
+    if (!lock()) return 1;
+    if (adoption.identical) {
+        if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
+            return fail("cannot remove " + commons_path + ": " + removed.error().message());
+        }
+    }
+    const fs::path parent = adoption.commons_path.parent_path();
+    if (auto made = platform::create_directories(parent); !made) {
+        return fail("cannot create " + parent.string() + ": " + made.error().message());
+    }
+    if (auto made = fanout::make_symlink(path, adoption.commons_path); !made) {
+        return fail("cannot link " + commons_path + ": " + made.error().message());
+    }
+    reporter_.print_line("adopted " + adoption.name + " — Sourced from " + path + " (" + family_word(adoption) + ")");
+    if (adoption.identical) reporter_.print_line("  replaced the identical Commons copy with the link");
+    reporter_.print_line("  " + commons_path + " → " + path);
+    fan_out(adoption);
+    return finish();
+}
+
+int Adopter::copy(const Adoption& adoption) {
+    const std::string path = path_.string();
+    const std::string diverge =
+        "  the original at " + path + " is no longer consulted; edits there will diverge from the Commons copy";
+    if (dry_run_) {
+        notice();
+        reporter_.print_line("copy: " + adoption.name + " — copied into the Commons (" + family_word(adoption) + ")");
+        reporter_.print_line("  would copy " + path + " into the Commons");
+        reporter_.print_line(diverge);
+        fan_out(adoption);
+        return finish();
+    }
+    if (!lock()) return 1;
+    const fs::path parent = adoption.commons_path.parent_path();
+    if (auto made = platform::create_directories(parent); !made) {
+        return fail("cannot create " + parent.string() + ": " + made.error().message());
+    }
+    if (auto copied = core::copy_tree(path_, adoption.commons_path); !copied) {
+        return fail("cannot copy " + path + " into the Commons: " + copied.error().message());
+    }
+    reporter_.print_line("adopted " + adoption.name + " — copied into the Commons (" + family_word(adoption) + ")");
+    reporter_.print_line(diverge);
+    fan_out(adoption);
+    return finish();
+}
+
+void Adopter::fan_out(const Adoption& adoption) {
+    if (adoption.family) {
+        fan_out_family(adoption);
+    } else {
+        fan_out_instructions();
+    }
+}
+
+void Adopter::fan_out_family(const Adoption& adoption) {
+    const core::Family family = *adoption.family;
+    const core::CommonsEntry entry{entry_name(adoption.name, family), adoption.name, adoption.commons_path};
+    // Before the entry is in the Commons a dry run compares copies with the
+    // path itself, which is what the Commons will hold.
+    const bool stand_in = dry_run_ && !platform::symlink_metadata(adoption.commons_path);
+    for (const auto& target : targets_) {
+        for (const auto& surface : target.surfaces) {
+            if (surface.family != family) continue;
+            const std::string where = target.name + " (" + surface.dir + ")";
+            for (const auto& planned : fanout::plan_links(ctx_.home / surface.dir, ctx_.commons, {entry})) {
+                if (!planned.expected || normalize_path(planned.link) == path_) continue;
+                fanout::LinkState state = planned.state;
+                if (stand_in && state == fanout::LinkState::variant && fanout::same_content(planned.link, path_)) {
+                    state = fanout::LinkState::variant_identical;
+                }
+                switch (state) {
+                    case fanout::LinkState::linked:
+                        break;
+                    case fanout::LinkState::missing:
+                    case fanout::LinkState::stale:
+                    case fanout::LinkState::dangling:
+                    case fanout::LinkState::duplicate:
+                        if (dry_run_) {
+                            reporter_.print_line("  would link into " + where);
+                        } else if (auto done = fanout::apply_link(planned); done) {
+                            reporter_.print_line("  linked into " + where);
+                        } else {
+                            reporter_.report_error("cannot link into " + where + ": " + done.error().message());
+                        }
+                        break;
+                    case fanout::LinkState::variant_identical:
+                    case fanout::LinkState::variant:
+                    case fanout::LinkState::foreign:
+                        reporter_.print_line("  " + where + ": " + std::string(fanout::link_state_word(state)) +
+                                             " — " + std::string(fanout::link_state_note(state)));
+                        break;
+                }
+            }
+        }
+    }
+}
+
+void Adopter::fan_out_instructions() {
+    fs::path against = ctx_.commons / "AGENTS.md";
+    auto meta = platform::metadata(against);
+    if (!meta || !meta->is_regular()) against = path_;
+    for (const auto& item : fanout::plan_instructions(ctx_, targets_, against)) {
+        if (normalize_path(item.path) == path_) continue;
+        const std::string where = item.agent + " (" + shown_from_home(item.path, ctx_.home) + ")";
+        switch (item.state) {
+            case fanout::InstructionState::linked:
+            case fanout::InstructionState::imported:
+                break;
+            case fanout::InstructionState::missing:
+                if (dry_run_) {
+                    reporter_.print_line("  would link into " + where);
+                } else if (auto done = fanout::apply_instruction(item); done) {
+                    reporter_.print_line("  linked into " + where);
+                } else {
+                    reporter_.report_error("cannot link into " + where + ": " + done.error().message());
+                }
+                break;
+            case fanout::InstructionState::import:
+                if (dry_run_) {
+                    reporter_.print_line("  would add the import line to " + where);
+                } else if (auto done = fanout::apply_instruction(item); done) {
+                    reporter_.print_line("  added the import line to " + where);
+                } else {
+                    reporter_.report_error("cannot write " + item.path.string() + ": " + done.error().message());
+                }
+                break;
+            case fanout::InstructionState::conflict:
+            case fanout::InstructionState::foreign:
+                reporter_.print_line("  " + item.agent + ": " + fanout::instruction_note(item));
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+int adopt(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, const std::string& path,
+          bool dry_run) {
+    return Adopter(ctx, config, reporter, dry_run).run(path);
 }
 
 }  // namespace commands

@@ -1,10 +1,278 @@
 #include "commands/revert.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "core/agent_files.h"
+#include "core/agents.h"
+#include "core/fsutil.h"
+#include "core/lock.h"
+#include "core/text_file.h"
+#include "fanout/commons_hooks.h"
+#include "fanout/hook_remove.h"
+#include "fanout/hook_settings.h"
+#include "fanout/instructions.h"
+#include "fanout/link.h"
+#include "fanout/render.h"
+#include "mcp/servers.h"
+#include "platform/platform.h"
+
 namespace commands {
 
-int revert(const core::RunContext&, const core::Config&, core::Reporter& reporter, const std::string&) {
-    reporter.report_error("`revert` is not available in this build yet");
-    return 1;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The paths of the directory's entries in byte order of their names; none
+// when the directory cannot be listed. Files, directories and links alike.
+std::vector<fs::path> list_dir_sorted(const fs::path& dir) {
+    std::vector<fs::path> paths;
+    auto names = platform::list_directory(dir);
+    if (!names) return paths;
+    std::sort(names->begin(), names->end());
+    for (const auto& name : *names) paths.push_back(dir / name);
+    return paths;
+}
+
+std::string write_error_text(const fs::path& path, std::error_code error) {
+    return "cannot write " + path.string() + ": " + error.message();
+}
+
+// The built-in agent of that name, else the custom agent of that name.
+std::optional<core::Target> resolve_agent(const std::string& name, const core::Config& config) {
+    if (const core::AgentSpec* spec = core::agent_by_name(name)) return core::target_from_spec(*spec);
+    for (const core::CustomAgent& custom : config.custom) {
+        if (custom.name != name) continue;
+        core::Target target{custom.name, custom.root, {}, nullptr};
+        for (const auto& [family, dir] : custom.surfaces) target.surfaces.push_back(core::Surface{family, dir});
+        return target;
+    }
+    return std::nullopt;
+}
+
+class Reverter {
+public:
+    Reverter(const core::RunContext& ctx, core::Reporter& reporter, const core::Target& target)
+        : ctx_(ctx), reporter_(reporter), target_(target) {
+        if (auto real = platform::final_path(ctx.commons)) commons_real_ = *real;
+    }
+
+    void links();
+    void instructions();
+    void mcp_servers();
+    void rendered_commands();
+    void hooks();
+    int summary();
+
+private:
+    bool remove_link(const fs::path& path);
+    std::string shown(const fs::path& path) const {
+        if (auto relative = fanout::relative_to_home(path, ctx_.home)) return relative->string();
+        return path.string();
+    }
+
+    const core::RunContext& ctx_;
+    core::Reporter& reporter_;
+    const core::Target& target_;
+    std::optional<fs::path> commons_real_;
+    std::uint64_t count_ = 0;
+};
+
+bool Reverter::remove_link(const fs::path& path) {
+    const fs::path dir = path.parent_path();
+    // A directory that really lies in the Commons (an agent directory that
+    // is a link into it) holds the Commons' own entries, never fan-out links.
+    if (commons_real_) {
+        auto real = platform::final_path(dir);
+        if (real && fanout::is_under(*real, *commons_real_)) return false;
+    }
+    const fanout::EntryClass found = fanout::classify_entry(path, ctx_.commons, fanout::link_base(dir, ctx_.commons));
+    if (!std::holds_alternative<fanout::OurLink>(found)) return false;
+    if (auto removed = platform::remove_file(path); !removed) {
+        reporter_.report_error("cannot remove " + path.string() + ": " + removed.error().message());
+        return false;
+    }
+    reporter_.print_line("removed " + shown(path));
+    ++count_;
+    return true;
+}
+
+void Reverter::links() {
+    for (core::Family family : core::all_families) {
+        std::optional<std::string> dir;
+        for (const auto& surface : target_.surfaces) {
+            if (surface.family == family) dir = surface.dir;
+        }
+        // An agent that reads the Commons skills itself may still hold fan-out
+        // links of earlier runs in its own skills directory.
+        const core::AgentSpec* spec = target_.spec;
+        if (!dir && family == core::Family::skills && spec != nullptr &&
+            spec->skills == core::SkillsMechanism::native && !spec->skills_dir.empty()) {
+            dir = std::string(spec->skills_dir);
+        }
+        if (!dir) continue;
+        for (const fs::path& path : list_dir_sorted(ctx_.home / *dir)) remove_link(path);
+    }
+}
+
+void Reverter::instructions() {
+    const core::AgentSpec& spec = *target_.spec;
+    const fs::path path = ctx_.home / spec.instructions_path;
+    switch (spec.instructions) {
+        case core::InstructionMechanism::symlink:
+            remove_link(path);
+            break;
+        case core::InstructionMechanism::import_line: {
+            // A FIFO or a device holds no line of ours, and reading it could block.
+            auto meta = platform::metadata(path);
+            if (meta && meta->kind == platform::FileKind::other) break;
+            auto removed = fanout::remove_import_line(ctx_, path);
+            if (!removed) {
+                reporter_.report_error("cannot rewrite " + path.string() + ": " + removed.error().message());
+            } else if (*removed) {
+                reporter_.print_line("removed the import line from " + std::string(spec.instructions_path));
+                ++count_;
+            }
+            break;
+        }
+        case core::InstructionMechanism::rules_dir_link:
+            remove_link(path / "AGENTS.md");
+            break;
+        case core::InstructionMechanism::none:
+            break;
+    }
+}
+
+void Reverter::mcp_servers() {
+    const core::AgentSpec& spec = *target_.spec;
+    if (spec.mcp != core::McpMechanism::key_merge) return;
+    auto servers = mcp::load_commons_servers(ctx_.commons / "mcp.json");
+    if (!servers) {
+        reporter_.report_error(servers.error().message);
+        return;
+    }
+    const fs::path file = ctx_.home / spec.mcp_file;
+    const bool toml = spec.config_format == core::ConfigFormat::toml;
+    for (const auto& entry : *servers) {
+        auto removed = core::remove_config_entry(file, spec.servers_key, toml, entry.name);
+        if (!removed) {
+            reporter_.report_error(removed.error().message);
+        } else if (removed->removed) {
+            reporter_.print_line("removed mcp server " + entry.name + " from " + shown(file));
+            ++count_;
+        }
+    }
+}
+
+void Reverter::rendered_commands() {
+    const core::AgentSpec& spec = *target_.spec;
+    if (spec.commands != core::CommandsMechanism::render) return;
+    for (const fs::path& path : list_dir_sorted(ctx_.home / spec.commands_dir)) {
+        // Only regular files are read: a FIFO could block the run.
+        auto meta = platform::metadata(path);
+        if (!meta || !meta->is_regular()) continue;
+        auto text = core::read_utf8_file(path);
+        if (!text || !fanout::has_generated_header(*text)) continue;
+        if (auto removed = platform::remove_file(path); !removed) {
+            reporter_.report_error("cannot remove " + path.string() + ": " + removed.error().message());
+            continue;
+        }
+        reporter_.print_line("removed " + shown(path));
+        ++count_;
+    }
+}
+
+void Reverter::hooks() {
+    const core::AgentSpec& spec = *target_.spec;
+    if (spec.hooks_file.empty()) return;
+    const fs::path hooks_dir = ctx_.commons / "hooks";
+    if (!platform::is_directory(hooks_dir)) return;
+    std::vector<std::string> errors;
+    const std::vector<fanout::CommonsHook> commons = fanout::load_commons_hooks(hooks_dir, errors);
+    auto report_errors = [&] {
+        for (const auto& error : errors) reporter_.report_error(error);
+    };
+    if (commons.empty()) {
+        report_errors();
+        return;
+    }
+    const fs::path settings = ctx_.home / spec.hooks_file;
+    auto root = core::read_json_file(settings);
+    if (!root) {
+        reporter_.report_error(root.error().message);
+        return;
+    }
+    json::Value* hooks = fanout::get_hooks_key(*root);
+    if (hooks == nullptr || !hooks->is_object()) {
+        report_errors();
+        return;
+    }
+    const std::vector<fanout::RemovedHook> removed = fanout::remove_commons_hooks(*hooks, commons, target_.name);
+    if (removed.empty()) {
+        report_errors();
+        return;
+    }
+    auto text = json::print_pretty(*root);
+    if (!text) {
+        reporter_.report_error(core::serialise_error(settings, text.error().message));
+        return;
+    }
+    if (auto written = core::write_atomic(settings, *text); !written) {
+        reporter_.report_error(write_error_text(settings, written.error()));
+        return;
+    }
+    report_errors();
+    for (const auto& hook : removed) {
+        reporter_.print_line("removed the " + hook.event + " hook " + hook.command + " from " + shown(settings));
+    }
+    count_ += removed.size();
+}
+
+int Reverter::summary() {
+    if (count_ > 0) {
+        reporter_.print_blank_line();
+        reporter_.print_line(std::to_string(count_) + (count_ == 1 ? " removal" : " removals") + " made.");
+        return reporter_.errors() > 0 ? 1 : 0;
+    }
+    if (reporter_.errors() > 0) return 1;
+    reporter_.print_line("nothing of mirthlode's in " + target_.name + " — nothing to revert");
+    return 0;
+}
+
+}  // namespace
+
+int revert(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+           const std::string& agent) {
+    const std::optional<core::Target> target = resolve_agent(agent, config);
+    if (!target) {
+        reporter.report_error("`" + agent + "` is not an agent mirthlode knows about");
+        return 1;
+    }
+    if (std::find(config.disabled.begin(), config.disabled.end(), agent) == config.disabled.end()) {
+        reporter.report_error(agent + " is still enabled — set targets." + agent + " = false in " +
+                              (ctx.config_dir / "mirthlode.toml").string() +
+                              " first, so sync will not redo what revert undoes");
+        return 1;
+    }
+    if (!core::dir_exists_under(target->home, ctx.home)) {
+        reporter.print_line(agent + " is not installed on this machine — nothing to revert");
+        return 0;
+    }
+    const std::optional<core::ProcessLock> lock = core::take_lock(ctx, reporter);
+    if (!lock) return 1;
+
+    Reverter reverter(ctx, reporter, *target);
+    reverter.links();
+    if (target->spec != nullptr) {
+        reverter.instructions();
+        reverter.mcp_servers();
+        reverter.rendered_commands();
+        reverter.hooks();
+    }
+    return reverter.summary();
 }
 
 }  // namespace commands

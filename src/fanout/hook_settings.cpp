@@ -38,6 +38,16 @@ std::vector<json::Value> hooks_values(const json::Value& groups) {
     return entries;
 }
 
+const json::Value* get_hooks_key(const json::Value& root) {
+    if (!root.is_object()) return nullptr;
+    const auto found = root.find("hooks");
+    return found == root.end() ? nullptr : &*found;
+}
+
+json::Value* get_hooks_key(json::Value& root) {
+    return const_cast<json::Value*>(get_hooks_key(static_cast<const json::Value&>(root)));
+}
+
 void prune_hook_entries(json::Value& entries, const json::Value& command) {
     if (!entries.is_array()) return;
     json::Value kept = json::Value::array();

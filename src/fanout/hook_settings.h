@@ -17,6 +17,10 @@ bool holds_hook_list(const json::Value& group);
 // Copies of the entries of every group that holds a "hooks" list, in order.
 std::vector<json::Value> hooks_values(const json::Value& groups);
 
+// The value under "hooks" when `root` is an object that has it, else nullptr.
+const json::Value* get_hooks_key(const json::Value& root);
+json::Value* get_hooks_key(json::Value& root);
+
 // Removes from one group's entries every copy of the command.
 void prune_hook_entries(json::Value& entries, const json::Value& command);
 // Removes from one event's groups those left with an empty "hooks" list.

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include "util/utf8.h"
@@ -170,6 +171,33 @@ IoStatus rename_replace(const fs::path& from, const fs::path& to) {
     return {};
 }
 
+IoStatus create_directory(const fs::path& dir, unsigned mode) {
+    if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) != 0) return last_error();
+    return {};
+}
+
+IoStatus set_permissions(const fs::path& path, unsigned mode) {
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return last_error();
+    return {};
+}
+
+namespace {
+std::error_code forced_rename_error;
+}  // namespace
+
+void fail_renames_for_testing(std::error_code error) { forced_rename_error = error; }
+
+IoStatus rename_no_replace(const fs::path& from, const fs::path& to) {
+    if (forced_rename_error) return forced_rename_error;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return last_error();
+    // A file system without the no-replace flag: look first, then rename.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) return std::make_error_code(std::errc::file_exists);
+    if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
+    return {};
+}
+
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
@@ -230,6 +258,41 @@ IoStatus write_file(const fs::path& path, std::string_view bytes) {
     File file(fd);
     if (auto st = file.write_all(bytes); !st) return st;
     return file.close();
+}
+
+IoStatus copy_file(const fs::path& from, const fs::path& to) {
+    // Non-blocking, so that a FIFO put in the file's place cannot stall the copy.
+    int in_fd = open_retrying(from.c_str(), O_RDONLY | O_NONBLOCK);
+    if (in_fd < 0) return last_error();
+    File in(in_fd);
+    struct stat st;
+    if (::fstat(in_fd, &st) != 0) return last_error();
+    if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::not_supported);
+
+    auto out = create_new_file(to, 0600);
+    if (!out) return out.error();
+    auto copied = [&]() -> IoStatus {
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::read(in_fd, buf, sizeof buf);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return last_error();
+            }
+            if (n == 0) break;
+            if (auto st_write = out->write_all(std::string_view(buf, static_cast<size_t>(n))); !st_write) {
+                return st_write;
+            }
+        }
+        if (auto st_mode = out->set_mode(st.st_mode & 07777); !st_mode) return st_mode;
+        if (auto st_sync = out->sync(); !st_sync) return st_sync;
+        return out->close();
+    }();
+    if (!copied) {
+        (void)out->close();
+        (void)remove_file(to);
+    }
+    return copied;
 }
 
 IoStatus sync_directory(const fs::path& dir) {

@@ -73,6 +73,19 @@ IoStatus remove_tree(const fs::path& path);
 // Replaces `to` by `from` in one step.
 IoStatus rename_replace(const fs::path& from, const fs::path& to);
 
+// Creates one directory; fails when anything exists at the path. `mode` is
+// handed to the system, which applies the umask.
+IoStatus create_directory(const fs::path& dir, unsigned mode = 0777);
+// Sets the permission bits of what the path designates.
+IoStatus set_permissions(const fs::path& path, unsigned mode);
+// Moves `from` to `to` in one step; fails when anything exists at `to`, and
+// with std::errc::cross_device_link when the two lie on different file systems.
+IoStatus rename_no_replace(const fs::path& from, const fs::path& to);
+// For tests: every later rename_no_replace fails with `error` before it
+// touches anything (an empty code ends this), as a move between two file
+// systems does.
+void fail_renames_for_testing(std::error_code error);
+
 // A file opened for writing; closed when the handle goes away.
 class File {
 public:
@@ -105,6 +118,11 @@ IoResult<File> create_new_file(const fs::path& path, unsigned mode = 0666);
 IoResult<File> open_for_writing(const fs::path& path);
 // Writes the whole file in place: created when missing, else truncated.
 IoStatus write_file(const fs::path& path, std::string_view bytes);
+// Copies the bytes and permission bits of the regular file `from` (a link
+// followed) to a new file at `to`, flushed to disk. Fails when anything
+// exists at `to`, and with std::errc::not_supported when `from` is not a
+// regular file; a failed copy leaves nothing at `to`.
+IoStatus copy_file(const fs::path& from, const fs::path& to);
 // Flushes a directory's entries to disk; best effort, errors are returned.
 IoStatus sync_directory(const fs::path& dir);
 

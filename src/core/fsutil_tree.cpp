@@ -1,0 +1,104 @@
+#include "core/fsutil_tree.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace core {
+
+namespace {
+
+// One copy run: remembers the directories it made so that their permission
+// bits are set once every entry is in, and so that a failure can take them away.
+class TreeCopy {
+public:
+    util::IoStatus copy_top(const fs::path& from, const fs::path& to) {
+        auto meta = platform::metadata(from);
+        if (!meta) return meta.error();
+        if (auto made = platform::create_directories(to.parent_path()); !made) return made;
+        util::IoStatus copied = meta->is_dir() ? copy_dir(from, to, meta->mode) : platform::copy_file(from, to);
+        if (copied && meta->is_dir()) copied = finish();
+        if (!copied && created_top_) undo(to);
+        return copied;
+    }
+
+    util::IoStatus copy_link(const fs::path& from, const fs::path& to) {
+        auto text = platform::read_link(from);
+        if (!text) return text.error();
+        return platform::create_symlink(*text, to, platform::is_directory(from));
+    }
+
+private:
+    util::IoStatus copy_dir(const fs::path& from, const fs::path& to, unsigned mode) {
+        // Owner-only while it fills, so that nobody reads a half copy and a
+        // read-only original can still be copied into.
+        if (auto made = platform::create_directory(to, 0700); !made) return made;
+        if (made_.empty()) created_top_ = true;
+        made_.emplace_back(to, mode);
+        auto names = platform::list_directory(from);
+        if (!names) return names.error();
+        for (const std::string& name : *names) {
+            if (auto copied = copy_entry(from / name, to / name); !copied) return copied;
+        }
+        return {};
+    }
+
+    util::IoStatus copy_entry(const fs::path& from, const fs::path& to) {
+        auto meta = platform::symlink_metadata(from);
+        if (!meta) return meta.error();
+        switch (meta->kind) {
+            case platform::FileKind::symlink: return copy_link(from, to);
+            case platform::FileKind::directory: return copy_dir(from, to, meta->mode);
+            case platform::FileKind::regular: return platform::copy_file(from, to);
+            case platform::FileKind::other: break;
+        }
+        return std::make_error_code(std::errc::not_supported);
+    }
+
+    // Deepest directories first, so that a read-only parent is set last.
+    util::IoStatus finish() {
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+            if (auto set = platform::set_permissions(it->first, it->second); !set) return set;
+        }
+        return {};
+    }
+
+    void undo(const fs::path& to) {
+        for (const auto& [dir, mode] : made_) (void)platform::set_permissions(dir, 0700);
+        (void)remove_entry(to);
+    }
+
+    std::vector<std::pair<fs::path, unsigned>> made_;
+    bool created_top_ = false;
+};
+
+}  // namespace
+
+util::IoStatus copy_tree(const fs::path& from, const fs::path& to) { return TreeCopy().copy_top(from, to); }
+
+util::IoStatus remove_entry(const fs::path& path) {
+    auto meta = platform::symlink_metadata(path);
+    if (meta && meta->is_dir()) return platform::remove_tree(path);
+    return platform::remove_file(path);
+}
+
+util::IoStatus move_path(const fs::path& from, const fs::path& to) {
+    auto renamed = platform::rename_no_replace(from, to);
+    if (renamed || renamed.error() != std::errc::cross_device_link) return renamed;
+
+    auto meta = platform::symlink_metadata(from);
+    if (!meta) return meta.error();
+    util::IoStatus copied;
+    if (meta->is_symlink()) {
+        if (auto made = platform::create_directories(to.parent_path()); !made) return made;
+        copied = TreeCopy().copy_link(from, to);
+    } else {
+        copied = copy_tree(from, to);
+    }
+    if (!copied) return copied;
+    return remove_entry(from);
+}
+
+}  // namespace core

@@ -85,6 +85,7 @@ util::IoStatus remove_entry(const fs::path& path) {
 }
 
 util::IoStatus move_path(const fs::path& from, const fs::path& to) {
+    if (auto made = platform::create_directories(to.parent_path()); !made) return made;
     auto renamed = platform::rename_no_replace(from, to);
     if (renamed || renamed.error() != std::errc::cross_device_link) return renamed;
 
@@ -92,7 +93,6 @@ util::IoStatus move_path(const fs::path& from, const fs::path& to) {
     if (!meta) return meta.error();
     util::IoStatus copied;
     if (meta->is_symlink()) {
-        if (auto made = platform::create_directories(to.parent_path()); !made) return made;
         copied = TreeCopy().copy_link(from, to);
     } else {
         copied = copy_tree(from, to);

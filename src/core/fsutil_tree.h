@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 // the copy. On failure everything the copy created is removed again.
 util::IoStatus copy_tree(const fs::path& from, const fs::path& to);
 
-// Moves `from` to `to`, which must not exist yet. Between two file systems
+// Moves `from` to `to`, which must not exist yet; missing parents of `to`
+// are created. Between two file systems
 // the entry is copied (as by copy_tree, a link at `from` moved as a link) and
 // the original removed only once the copy is whole; a failed copy leaves the
 // original as it was and nothing at `to`.

@@ -1,0 +1,235 @@
+// `mirthlode adopt PATH [--dry-run]`: whole runs over a throw-away home,
+// exact output and files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string notice = "dry run — no changes will be made\n\n";
+
+unsigned mode_of(const fs::path& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A dry run first: the same report in its "would" form, and nothing changed,
+// not even the state directory of the lock.
+void expect_dry_run(const Home& h, const fs::path& path, const std::string& out) {
+    const auto before = snapshot(h.path());
+    auto r = h.run({"adopt", path.string(), "--dry-run"});
+    EXPECT_EQ(r.out, notice + out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(snapshot(h.path()), before);
+    EXPECT_FALSE(fs::exists(h / ".local")) << "a dry run takes no lock";
+}
+
+// A Commons and three installed agents: claude and pi take skills by links,
+// gemini reads them natively.
+struct AdoptHome : Home {
+    AdoptHome() {
+        fs::create_directories(*this / ".agents/skills");
+        fs::create_directories(*this / ".pi/agent");
+        fs::create_directories(*this / ".gemini");
+        write_file(*this / ".claude/skills/review/SKILL.md", "# review\n");
+        write_file(*this / ".claude/skills/review/run.sh", "#!/bin/sh\n");
+        fs::permissions(*this / ".claude/skills/review/run.sh", fs::perms::owner_exec, fs::perm_options::add);
+    }
+    fs::path review() const { return *this / ".claude/skills/review"; }
+};
+
+TEST(Adopt, AbsorbsAnAgentsSkillAndLinksItEverywhere) {
+    AdoptHome h;
+    const std::string p = h.review().string();
+    const unsigned script_mode = mode_of(h.review() / "run.sh");
+    expect_dry_run(h, h.review(),
+                   "absorb: review from claude into the Commons (skills)\n"
+                   "  would move " + p + " into the Commons\n"
+                   "  would leave a link at " + p + " → ../../.agents/skills/review\n"
+                   "  would link into pi (.pi/agent/skills)\n");
+
+    auto r = h.run({"adopt", p});
+    EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
+                     "  " + p + " → ../../.agents/skills/review\n"
+                     "  linked into pi (.pi/agent/skills)\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
+    EXPECT_EQ(mode_of(h / ".agents/skills/review/run.sh"), script_mode);
+    EXPECT_EQ(fs::read_symlink(h.review()), "../../.agents/skills/review");
+    EXPECT_EQ(fs::read_symlink(h / ".pi/agent/skills/review"), "../../../.agents/skills/review");
+    EXPECT_EQ(h.run({"sync"}).out, "Everything is up to date.\n");
+
+    // Adopting the link that is left is refused.
+    auto again = h.run({"adopt", p});
+    EXPECT_EQ(again.err, "error: " + p + " is already a symlink — there is nothing to adopt\n");
+    EXPECT_EQ(again.code, 1);
+}
+
+TEST(Adopt, AnIdenticalCommonsCopyIsRelinkedAVariantIsRefused) {
+    AdoptHome h;
+    const std::string p = h.review().string();
+    const fs::path commons_copy = h / ".agents/skills/review";
+    fs::copy(h.review(), commons_copy);
+
+    write_file(commons_copy / "SKILL.md", "# the Commons review\n");
+    const auto before = snapshot(h.path());
+    for (bool dry : {true, false}) {
+        auto r = dry ? h.run({"adopt", p, "--dry-run"}) : h.run({"adopt", p});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + p + " differs from the Commons copy at " + commons_copy.string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(snapshot(h.path()), before) << "both sides are kept";
+    }
+
+    write_file(commons_copy / "SKILL.md", "# review\n");
+    expect_dry_run(h, h.review(),
+                   "absorb: review from claude into the Commons (skills)\n"
+                   "  would remove " + p + " — identical to the Commons copy\n"
+                   "  would leave a link at " + p + " → ../../.agents/skills/review\n"
+                   "  would link into pi (.pi/agent/skills)\n");
+    auto r = h.run({"adopt", p});
+    EXPECT_EQ(r.out, "review in claude was identical to the Commons copy — re-linked\n"
+                     "  " + p + " → ../../.agents/skills/review\n"
+                     "  linked into pi (.pi/agent/skills)\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(fs::read_symlink(h.review()), "../../.agents/skills/review");
+    EXPECT_EQ(read_file(commons_copy / "SKILL.md"), "# review\n");
+}
+
+TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {
+    Home h;
+    fs::create_directories(h / ".agents");
+    write_file(h / ".gemini/GEMINI.md", "be brief\n");
+    write_file(h / ".claude/CLAUDE.md", "# mine\n");
+    fs::create_directories(h / ".codex");
+    const fs::path gemini = h / ".gemini/GEMINI.md";
+    const std::string p = gemini.string();
+    expect_dry_run(h, gemini,
+                   "absorb: GEMINI.md from gemini into the Commons (instructions)\n"
+                   "  would move " + p + " into the Commons\n"
+                   "  would leave a link at " + p + " → ../.agents/AGENTS.md\n"
+                   "  would add the import line to claude (.claude/CLAUDE.md)\n"
+                   "  would link into codex (.codex/AGENTS.md)\n");
+    auto r = h.run({"adopt", p});
+    EXPECT_EQ(r.out, "adopted GEMINI.md from gemini into the Commons (instructions)\n"
+                     "  " + p + " → ../.agents/AGENTS.md\n"
+                     "  added the import line to claude (.claude/CLAUDE.md)\n"
+                     "  linked into codex (.codex/AGENTS.md)\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read_file(h / ".agents/AGENTS.md"), "be brief\n");
+    EXPECT_EQ(read_file(h / ".claude/CLAUDE.md"), "# mine\n@~/.agents/AGENTS.md\n");
+    EXPECT_EQ(fs::read_symlink(h / ".codex/AGENTS.md"), "../.agents/AGENTS.md");
+}
+
+TEST(Adopt, APathInAGitWorkingTreeBecomesASourcedEntry) {
+    AdoptHome h;
+    fs::create_directories(h / "projects/tools/.git");
+    write_file(h / "projects/tools/skills/lint/SKILL.md", "# lint\n");
+    const fs::path lint = h / "projects/tools/skills/lint";
+    const std::string p = lint.string();
+    const std::string c = (h / ".agents/skills/lint").string();
+    expect_dry_run(h, lint,
+                   "source: lint — Sourced from " + p + " (skills)\n"
+                   "  would link " + c + " → " + p + "\n"
+                   "  would link into claude (.claude/skills)\n"
+                   "  would link into pi (.pi/agent/skills)\n");
+    auto r = h.run({"adopt", p});
+    EXPECT_EQ(r.out, "adopted lint — Sourced from " + p + " (skills)\n"
+                     "  " + c + " → " + p + "\n"
+                     "  linked into claude (.claude/skills)\n"
+                     "  linked into pi (.pi/agent/skills)\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(fs::read_symlink(h / ".agents/skills/lint"), lint);
+    EXPECT_EQ(read_file(h / ".claude/skills/lint/SKILL.md"), "# lint\n");
+
+    const auto before = snapshot(h.path());
+    auto again = h.run({"adopt", p});
+    EXPECT_EQ(again.out, "skills/lint is already Sourced from " + p + " — nothing to do\n");
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(snapshot(h.path()), before);
+}
+
+TEST(Adopt, AnythingElseIsCopiedIn) {
+    AdoptHome h;
+    write_file(h / "notes/commands/deploy.md", "Deploy it.\n");
+    const fs::path deploy = h / "notes/commands/deploy.md";
+    const std::string p = deploy.string();
+    const std::string diverge =
+        "  the original at " + p + " is no longer consulted; edits there will diverge from the Commons copy\n";
+    expect_dry_run(h, deploy,
+                   "copy: deploy.md — copied into the Commons (commands)\n"
+                   "  would copy " + p + " into the Commons\n" + diverge +
+                   "  would link into claude (.claude/commands)\n");
+    // A relative path is taken from the current directory.
+    auto r = run_mirthlode({"adopt", "notes/commands/deploy.md"}, h.env(), "", h.path());
+    EXPECT_EQ(r.out, "adopted deploy.md — copied into the Commons (commands)\n" + diverge +
+                         "  linked into claude (.claude/commands)\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read_file(h / ".agents/commands/deploy.md"), "Deploy it.\n");
+    EXPECT_EQ(read_file(deploy), "Deploy it.\n");
+    EXPECT_EQ(fs::read_symlink(h / ".claude/commands/deploy.md"), "../../.agents/commands/deploy.md");
+
+    auto again = h.run({"adopt", p});
+    EXPECT_EQ(again.out, "commands/deploy.md is already in the Commons — nothing to do\n");
+    EXPECT_EQ(again.code, 0);
+}
+
+TEST(Adopt, RefusalsChangeNothing) {
+    struct Case {
+        std::string name;
+        std::string path;  // relative to the home directory
+        std::string error;  // "{}" stands for the full path
+    };
+    const std::vector<Case> cases = {
+        {"missing", "nowhere/skills/x", "{} does not exist"},
+        {"inside the Commons", ".agents/skills/kept", "{} is already in the Commons — nothing to adopt"},
+        {"through an agent directory linked into the Commons", ".cursor/commands/kept.md",
+         "{} is already in the Commons — nothing to adopt"},
+        {"not under a family", "notes/todo.md",
+         "{}: parent directory \"notes\" is not a family — adopt takes paths from skills/, commands/, or agents/"},
+        {"an import-line instructions file", ".claude/CLAUDE.md",
+         "{}: parent directory \".claude\" is not a family — adopt takes paths from skills/, commands/, or "
+         "agents/"},
+        {"a skill that is a file", "notes/skills/tool.md", "{}: skills entries are directories — this is a file"},
+        {"a command that is a directory", "notes/commands/dir",
+         "{}: commands entries are single .md files — this is a directory"},
+    };
+    AdoptHome h;
+    write_file(h / ".agents/skills/kept/SKILL.md", "kept");
+    write_file(h / ".agents/commands/kept.md", "kept");
+    fs::create_directories(h / ".cursor");
+    fs::create_directory_symlink("../.agents/commands", h / ".cursor/commands");
+    write_file(h / ".claude/CLAUDE.md", "# mine\n");
+    write_file(h / "notes/todo.md", "x");
+    write_file(h / "notes/skills/tool.md", "x");
+    fs::create_directories(h / "notes/commands/dir");
+    const auto before = snapshot(h.path());
+    for (const Case& c : cases) {
+        for (bool dry : {true, false}) {
+            SCOPED_TRACE(c.name + (dry ? " (dry run)" : ""));
+            const std::string path = (h / c.path).string();
+            auto r = dry ? h.run({"adopt", path, "--dry-run"}) : h.run({"adopt", path});
+            std::string error = c.error;
+            error.replace(error.find("{}"), 2, path);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "error: " + error + "\n");
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(snapshot(h.path()), before);
+        }
+    }
+    fs::remove_all(h / ".agents");
+    auto r = h.run({"adopt", h.review().string()});
+    EXPECT_EQ(r.err, "error: no Commons at " + (h / ".agents").string() + " — run `mirthlode init` to create one\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(fs::exists(h.review() / "SKILL.md"));
+}
+
+}  // namespace

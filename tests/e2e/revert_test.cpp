@@ -1,0 +1,252 @@
+// `mirthlode revert AGENT`: whole runs over a throw-away home, exact output
+// and files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Every entry under `root` with its mode bits and its link text or bytes;
+// the Commons, the config and the state directories left out.
+std::map<std::string, std::string> user_tree(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string rel = fs::relative(it->path(), root).string();
+        if (rel.starts_with(".agents") || rel.starts_with(".config") || rel.starts_with(".local")) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        struct stat st;
+        ::lstat(it->path().c_str(), &st);
+        std::string entry = std::to_string(st.st_mode & 07777) + " ";
+        if (S_ISLNK(st.st_mode)) {
+            entry += "-> " + fs::read_symlink(it->path()).string();
+        } else if (S_ISDIR(st.st_mode)) {
+            entry += "dir";
+        } else {
+            entry += read_file(it->path());
+        }
+        out[rel] = entry;
+    }
+    return out;
+}
+
+ino_t inode_of(const fs::path& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+void disable(const Home& h, const std::string& agents) {
+    write_file(h / ".config/mirthlode/mirthlode.toml", "[targets]\n" + agents);
+}
+
+// A Commons with a skill, a command, AGENTS.md, an MCP server and a Stop
+// hook, and claude, codex and gemini with files of their own, written the
+// way the agents themselves write them.
+struct RoundTripHome : Home {
+    RoundTripHome() {
+        const fs::path c = *this / ".agents";
+        write_file(c / "skills/one/SKILL.md", "one");
+        write_file(c / "commands/review.md", "---\ndescription: Review\n---\nReview it.\n");
+        write_file(c / "AGENTS.md", "shared");
+        write_file(c / "mcp.json", R"({"mcpServers": {"files": {"command": "npx", "args": ["fs"]}}})");
+        write_file(c / "hooks/Stop.toml", "[[hook]]\ncommand = \"notify-send done\"\ntimeout = 30\n");
+
+        write_file(*this / ".claude.json",
+                   "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"mine\": {\n      \"command\": \"m\"\n"
+                   "    }\n  }\n}");
+        file(".claude/settings.json",
+             "{\n  \"model\": \"opus\",\n  \"hooks\": {\n    \"Stop\": [\n      {\n        \"hooks\": [\n"
+             "          {\n            \"type\": \"command\",\n            \"command\": \"say bye\"\n          }\n"
+             "        ]\n      }\n    ]\n  }\n}",
+             0600);
+        file(".claude/CLAUDE.md", "# My notes\r\nBe brief.\r\n", 0640);
+        write_file(*this / ".claude/skills/own/SKILL.md", "own");
+        fs::create_directories(*this / ".claude/commands");
+
+        file(".codex/config.toml", "# mine\nmodel = \"o3\"\n\n[mcp_servers.mine]\ncommand = \"m\"\n", 0600);
+        write_file(*this / ".codex/hooks.json", "{\n  \"hooks\": {\n    \"SessionStart\": []\n  }\n}");
+        fs::create_directories(*this / ".codex/prompts");
+
+        file(".gemini/settings.json",
+             "{\n  \"mcpServers\": {},\n  \"hooks\": {\n    \"AfterAgent\": [\n      {\n        \"matcher\": \"x\",\n"
+             "        \"hooks\": [\n          {\n            \"type\": \"command\",\n            \"command\": \"own\"\n"
+             "          }\n        ]\n      }\n    ]\n  }\n}",
+             0644);
+        write_file(*this / ".gemini/commands/mine.toml", "prompt = \"mine\"\n");
+    }
+
+    void file(const std::string& rel, const std::string& content, unsigned mode) {
+        write_file(*this / rel, content);
+        ASSERT_EQ(::chmod((*this / rel).c_str(), mode), 0);
+    }
+};
+
+TEST(Revert, GivesBackExactlyWhatTheUserHadBeforeTheFirstSync) {
+    RoundTripHome h;
+    const auto before = user_tree(h.path());
+    auto synced = h.run({"sync"});
+    ASSERT_EQ(synced.code, 0) << synced.out << synced.err;
+    ASSERT_NE(user_tree(h.path()), before);
+
+    disable(h, "claude = false\ncodex = false\ngemini = false\n");
+    // The import line is cut by replacing the file whole, never by rewriting it in place.
+    const auto inode_before = fs::status(h / ".claude/CLAUDE.md").type() == fs::file_type::regular
+                                  ? inode_of(h / ".claude/CLAUDE.md") : 0;
+    auto claude = h.run({"revert", "claude"});
+    EXPECT_NE(inode_of(h / ".claude/CLAUDE.md"), inode_before);
+    EXPECT_EQ(claude.out,
+              "removed .claude/skills/one\n"
+              "removed .claude/commands/review.md\n"
+              "removed the import line from .claude/CLAUDE.md\n"
+              "removed mcp server files from .claude.json\n"
+              "removed the Stop hook notify-send done from .claude/settings.json\n"
+              "\n"
+              "5 removals made.\n");
+    EXPECT_EQ(claude.err, "");
+    EXPECT_EQ(claude.code, 0);
+
+    auto codex = h.run({"revert", "codex"});
+    EXPECT_EQ(codex.out,
+              "removed .codex/prompts/review.md\n"
+              "removed .codex/AGENTS.md\n"
+              "removed mcp server files from .codex/config.toml\n"
+              "removed the Stop hook notify-send done from .codex/hooks.json\n"
+              "\n"
+              "4 removals made.\n");
+    EXPECT_EQ(codex.code, 0);
+
+    auto gemini = h.run({"revert", "gemini"});
+    EXPECT_EQ(gemini.out,
+              "removed .gemini/GEMINI.md\n"
+              "removed mcp server files from .gemini/settings.json\n"
+              "removed .gemini/commands/review.toml\n"
+              "removed the Stop hook notify-send done from .gemini/settings.json\n"
+              "\n"
+              "4 removals made.\n");
+    EXPECT_EQ(gemini.code, 0);
+
+    EXPECT_EQ(user_tree(h.path()), before);
+    for (const char* agent : {"claude", "codex", "gemini"}) {
+        auto again = h.run({"revert", agent});
+        EXPECT_EQ(again.out, std::string("nothing of mirthlode's in ") + agent + " — nothing to revert\n");
+        EXPECT_EQ(again.code, 0);
+    }
+}
+
+TEST(Revert, RefusesAnAgentThatIsUnknownOrStillEnabledAndSkipsOneNotInstalled) {
+    struct Case {
+        std::string config;
+        std::string agent;
+        std::string out;
+        std::string err;
+        int code;
+    };
+    Home h;
+    const std::string toml = (h / ".config/mirthlode/mirthlode.toml").string();
+    const std::string enabled =
+        "error: claude is still enabled — set targets.claude = false in " + toml +
+        " first, so sync will not redo what revert undoes\n";
+    const std::vector<Case> cases = {
+        {"", "claude", "", enabled, 1},
+        {"claude = true\n", "claude", "", enabled, 1},
+        {"Claude = false\n", "claude", "", enabled, 1},
+        {"claude = false\n", "Claude", "", "error: `Claude` is not an agent mirthlode knows about\n", 1},
+        {"cline = false\n", "cline", "cline is not installed on this machine — nothing to revert\n", "", 0},
+    };
+    fs::create_directories(h / ".claude");
+    fs::create_directories(h / ".claude/skills");
+    fs::create_directory_symlink("../../.agents/skills/x", h / ".claude/skills/x");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config + c.agent);
+        disable(h, c.config);
+        const auto before = snapshot(h.path());
+        auto r = h.run({"revert", c.agent});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(snapshot(h.path()), before);
+        EXPECT_FALSE(fs::exists(h / ".local")) << "nothing is locked";
+    }
+}
+
+TEST(Revert, RemovesOnlyLinksIntoTheCommonsAndNeverFollowsOne) {
+    Home h;
+    write_file(h / ".agents/skills/one/SKILL.md", "one");
+    fs::create_directory_symlink("one", h / ".agents/skills/alias");
+    write_file(h / "projects/mine/SKILL.md", "mine");
+    // claude: a live and a dangling fan-out link go; a foreign link and a real
+    // directory stay. codex reads skills natively: its leftover link goes.
+    fs::create_directories(h / ".claude/skills");
+    fs::create_directory_symlink("../../.agents/skills/one", h / ".claude/skills/one");
+    fs::create_directory_symlink("../../.agents/skills/gone", h / ".claude/skills/gone");
+    fs::create_directory_symlink("../../projects/mine", h / ".claude/skills/mine");
+    write_file(h / ".claude/skills/own/SKILL.md", "own");
+    fs::create_directories(h / ".codex/skills");
+    fs::create_directory_symlink("../../.agents/skills/one", h / ".codex/skills/one");
+    // A custom agent whose skills directory is itself a link into the Commons:
+    // what is there is the Commons' own, the alias link included.
+    fs::create_directories(h / ".tool");
+    fs::create_directory_symlink("../.agents/skills", h / ".tool/skills");
+    write_file(h / ".tool/AGENTS.md", "not touched for a custom agent");
+    write_file(h / ".config/mirthlode/mirthlode.toml",
+               "[targets]\nclaude = false\ncodex = false\ntool = false\n\n"
+               "[custom.tool]\nroot = \".tool\"\nskills = \".tool/skills\"\n");
+
+    auto claude = h.run({"revert", "claude"});
+    EXPECT_EQ(claude.out, "removed .claude/skills/gone\nremoved .claude/skills/one\n\n2 removals made.\n");
+    EXPECT_EQ(claude.code, 0);
+    EXPECT_TRUE(fs::is_symlink(h / ".claude/skills/mine"));
+    EXPECT_EQ(read_file(h / ".claude/skills/own/SKILL.md"), "own");
+
+    auto codex = h.run({"revert", "codex"});
+    EXPECT_EQ(codex.out, "removed .codex/skills/one\n\n1 removal made.\n");
+
+    const auto before = snapshot(h.path());
+    auto tool = h.run({"revert", "tool"});
+    EXPECT_EQ(tool.out, "nothing of mirthlode's in tool — nothing to revert\n");
+    EXPECT_EQ(tool.code, 0);
+    EXPECT_EQ(snapshot(h.path()), before);
+    EXPECT_EQ(fs::read_symlink(h / ".agents/skills/alias"), "one");
+}
+
+TEST(Revert, HooksGoWhateverTheirDriftAndOneBadFileDoesNotStopTheRest) {
+    Home h;
+    write_file(h / ".agents/hooks/Stop.toml", "[[hook]]\ncommand = \"done\"\n");
+    write_file(h / ".agents/hooks/UserPromptSubmit.toml", "[[hook]]\ncommand = \"check\"\n");
+    write_file(h / ".agents/hooks/Bad.toml", "[[hook]]\ncommand = \"x\"\n");
+    // gemini: the Stop hook drifted into a group of its own with another
+    // timeout, next to a group that also holds the user's entry.
+    write_file(h / ".gemini/settings.json", R"({"hooks": {"AfterAgent": [
+        {"matcher": "a", "hooks": [{"type": "command", "command": "done", "timeout": 5}]},
+        {"hooks": [{"command": "mine"}, {"type": "command", "command": "done"}]}],
+        "UserPromptSubmit": [{"hooks": [{"command": "check"}]}]}})");
+    write_file(h / ".claude/settings.json", "{ not json");
+    disable(h, "claude = false\ngemini = false\n");
+    const std::string bad = "error: " + (h / ".agents/hooks/Bad.toml").string() +
+                            ": `Bad` is not a hook event — expected one of SessionStart, Stop, PreToolUse, "
+                            "PostToolUse, Notification, UserPromptSubmit, SubagentStop, PreCompact\n";
+
+    auto gemini = h.run({"revert", "gemini"});
+    EXPECT_EQ(gemini.out, "removed the Stop hook done from .gemini/settings.json\n\n1 removal made.\n");
+    EXPECT_EQ(gemini.err, bad);
+    EXPECT_EQ(gemini.code, 1);
+    EXPECT_EQ(read_file(h / ".gemini/settings.json"),
+              "{\n  \"hooks\": {\n    \"AfterAgent\": [\n      {\n        \"hooks\": [\n          {\n"
+              "            \"command\": \"mine\"\n          }\n        ]\n      }\n    ],\n"
+              "    \"UserPromptSubmit\": [\n      {\n        \"hooks\": [\n          {\n"
+              "            \"command\": \"check\"\n          }\n        ]\n      }\n    ]\n  }\n}");
+
+    auto claude = h.run({"revert", "claude"});
+    EXPECT_EQ(claude.out, "");
+    EXPECT_EQ(claude.err, "error: " + (h / ".claude/settings.json").string() +
+                              " is not valid JSON (line 1, column 4) — left untouched\n");
+    EXPECT_EQ(claude.code, 1);
+    EXPECT_EQ(read_file(h / ".claude/settings.json"), "{ not json");
+}
+
+}  // namespace

@@ -28,7 +28,7 @@ struct Adoption {
     AdoptMechanic mechanic = AdoptMechanic::copy;
     std::optional<core::Family> family;  // none: the Commons AGENTS.md
     std::string agent;                   // absorb: the agent it comes from
-    std::string name;                    // the path's last component
+    std::string name;                    // the path's last component, as text
     fs::path commons_path;
     bool identical = false;              // an equal Commons copy stands there already
 };
@@ -169,7 +169,7 @@ bool Adopter::choose(Adoption& adoption) {
                 adoption.mechanic = AdoptMechanic::absorb;
                 adoption.family = surface.family;
                 adoption.agent = target.name;
-                adoption.commons_path = ctx_.commons / core::family_name(surface.family) / adoption.name;
+                adoption.commons_path = ctx_.commons / core::family_name(surface.family) / path_.filename();
                 return true;
             }
             if (target.spec == nullptr) continue;
@@ -198,7 +198,7 @@ bool Adopter::choose(Adoption& adoption) {
     }
     adoption.family = family_of_path();
     if (!adoption.family) return false;
-    adoption.commons_path = ctx_.commons / core::family_name(*adoption.family) / adoption.name;
+    adoption.commons_path = ctx_.commons / core::family_name(*adoption.family) / path_.filename();
     if (adoption.mechanic == AdoptMechanic::copy) {
         const bool is_dir = platform::is_directory(path_);
         const bool skills = *adoption.family == core::Family::skills;
@@ -384,7 +384,8 @@ void Adopter::fan_out(const Adoption& adoption) {
 
 void Adopter::fan_out_family(const Adoption& adoption) {
     const core::Family family = *adoption.family;
-    const core::CommonsEntry entry{entry_name(adoption.name, family), adoption.name, adoption.commons_path};
+    const std::string file_name = path_.filename().string();
+    const core::CommonsEntry entry{entry_name(adoption.name, family), file_name, adoption.commons_path};
     // Before the entry is in the Commons a dry run compares copies with the
     // path itself, which is what the Commons will hold.
     const bool stand_in = dry_run_ && !platform::symlink_metadata(adoption.commons_path);

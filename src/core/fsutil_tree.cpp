@@ -14,13 +14,21 @@ namespace {
 // bits are set once every entry is in, and so that a failure can take them away.
 class TreeCopy {
 public:
+    // The copy is made under a hidden name beside `to` and renamed into place
+    // whole, so that not even a run killed half way leaves a half entry at
+    // `to` (a dot-prefixed name is never synced).
     util::IoStatus copy_top(const fs::path& from, const fs::path& to) {
         auto meta = platform::metadata(from);
         if (!meta) return meta.error();
         if (auto made = platform::create_directories(to.parent_path()); !made) return made;
-        util::IoStatus copied = meta->is_dir() ? copy_dir(from, to, meta->mode) : platform::copy_file(from, to);
+        if (platform::symlink_metadata(to)) return std::make_error_code(std::errc::file_exists);
+        const fs::path temp = hidden_beside(to);
+        // Left by a killed run of a process with the same id.
+        if (platform::symlink_metadata(temp)) (void)remove_entry(temp);
+        util::IoStatus copied = meta->is_dir() ? copy_dir(from, temp, meta->mode) : platform::copy_file(from, temp);
         if (copied && meta->is_dir()) copied = finish();
-        if (!copied && created_top_) undo(to);
+        if (copied) copied = platform::rename_no_replace(temp, to);
+        if (!copied) undo(temp);
         return copied;
     }
 
@@ -35,7 +43,6 @@ private:
         // Owner-only while it fills, so that nobody reads a half copy and a
         // read-only original can still be copied into.
         if (auto made = platform::create_directory(to, 0700); !made) return made;
-        if (made_.empty()) created_top_ = true;
         made_.emplace_back(to, mode);
         auto names = platform::list_directory(from);
         if (!names) return names.error();
@@ -65,13 +72,19 @@ private:
         return {};
     }
 
-    void undo(const fs::path& to) {
+    void undo(const fs::path& temp) {
         for (const auto& [dir, mode] : made_) (void)platform::set_permissions(dir, 0700);
-        (void)remove_entry(to);
+        if (platform::symlink_metadata(temp)) (void)remove_entry(temp);
+    }
+
+    static fs::path hidden_beside(const fs::path& to) {
+        fs::path temp = to;
+        temp.replace_filename("." + platform::lossy_text(to.filename()) + ".mirthlode-" +
+                              std::to_string(platform::process_id()));
+        return temp;
     }
 
     std::vector<std::pair<fs::path, unsigned>> made_;
-    bool created_top_ = false;
 };
 
 }  // namespace

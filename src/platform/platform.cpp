@@ -185,10 +185,10 @@ namespace {
 std::error_code forced_rename_error;
 }  // namespace
 
-void fail_renames_for_testing(std::error_code error) { forced_rename_error = error; }
+void fail_next_rename_for_testing(std::error_code error) { forced_rename_error = error; }
 
 IoStatus rename_no_replace(const fs::path& from, const fs::path& to) {
-    if (forced_rename_error) return forced_rename_error;
+    if (forced_rename_error) return std::exchange(forced_rename_error, std::error_code());
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
     if (errno != EINVAL && errno != ENOSYS) return last_error();
     // A file system without the no-replace flag: look first, then rename.

@@ -81,10 +81,9 @@ IoStatus set_permissions(const fs::path& path, unsigned mode);
 // Moves `from` to `to` in one step; fails when anything exists at `to`, and
 // with std::errc::cross_device_link when the two lie on different file systems.
 IoStatus rename_no_replace(const fs::path& from, const fs::path& to);
-// For tests: every later rename_no_replace fails with `error` before it
-// touches anything (an empty code ends this), as a move between two file
-// systems does.
-void fail_renames_for_testing(std::error_code error);
+// For tests: the next rename_no_replace fails with `error` before it
+// touches anything, as a move between two file systems does.
+void fail_next_rename_for_testing(std::error_code error);
 
 // A file opened for writing; closed when the handle goes away.
 class File {

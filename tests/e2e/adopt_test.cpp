@@ -75,6 +75,10 @@ TEST(Adopt, AnIdenticalCommonsCopyIsRelinkedAVariantIsRefused) {
     AdoptHome h;
     const std::string p = h.review().string();
     const fs::path commons_copy = h / ".agents/skills/review";
+    // A link inside the agent's copy leads out of it; removing the copy must
+    // not follow it.
+    write_file(h / "outside.txt", "keep me");
+    fs::create_symlink("../../../outside.txt", h.review() / "notes.txt");
     fs::copy(h.review(), commons_copy);
 
     write_file(commons_copy / "SKILL.md", "# the Commons review\n");
@@ -102,6 +106,7 @@ TEST(Adopt, AnIdenticalCommonsCopyIsRelinkedAVariantIsRefused) {
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(fs::read_symlink(h.review()), "../../.agents/skills/review");
     EXPECT_EQ(read_file(commons_copy / "SKILL.md"), "# review\n");
+    EXPECT_EQ(read_file(h / "outside.txt"), "keep me");
 }
 
 TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {

@@ -202,6 +202,7 @@ TEST(Revert, RemovesOnlyLinksIntoTheCommonsAndNeverFollowsOne) {
     EXPECT_EQ(claude.code, 0);
     EXPECT_TRUE(fs::is_symlink(h / ".claude/skills/mine"));
     EXPECT_EQ(read_file(h / ".claude/skills/own/SKILL.md"), "own");
+    EXPECT_EQ(read_file(h / ".agents/skills/one/SKILL.md"), "one") << "a link is removed as a link";
 
     auto codex = h.run({"revert", "codex"});
     EXPECT_EQ(codex.out, "removed .codex/skills/one\n\n1 removal made.\n");

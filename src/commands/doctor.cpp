@@ -58,11 +58,14 @@ std::vector<SourcedEntry> sourced_entries(const fs::path& commons) {
     std::vector<SourcedEntry> found;
     for (core::Family family : core::all_families) {
         const fs::path dir = commons / core::family_name(family);
-        auto listing = platform::list_directory(dir);
+        auto listing = platform::list_directory_entries(dir);
         if (!listing) continue;
         std::vector<SourcedEntry> in_family;
-        for (const std::string& raw : *listing) {
+        for (const platform::DirEntry& listed : *listing) {
+            const std::string& raw = listed.name;
             if (raw.starts_with(".")) continue;
+            // The listing tells most kinds itself; only the rest need a look.
+            if (listed.kind && *listed.kind != platform::FileKind::symlink) continue;
             const fs::path path = dir / raw;
             auto own = platform::symlink_metadata(path);
             if (!own || !own->is_symlink()) continue;

@@ -72,60 +72,80 @@ void print_text(core::Reporter& reporter, const SyncPlan& plan, std::uint64_t ac
 
 // JSON texts must be UTF-8: names and paths that are not are shown with
 // U+FFFD, as everywhere else.
-json::Value text(std::string_view value) { return util::lossy_utf8(value); }
-
-template <class Item, class Fill>
-json::Value items_json(const std::vector<Item>& items, Fill fill) {
-    json::Value array = json::Value::array();
-    for (const Item& item : items) {
-        json::Value object = json::Value::object();
-        fill(object, item);
-        object["actionable"] = is_actionable(item.state);
-        array.push_back(std::move(object));
+void text(json::PrettyWriter& out, std::string_view key, std::string_view value) {
+    out.key(key);
+    if (util::is_utf8(value)) {
+        out.string(value);
+    } else {
+        out.string(util::lossy_utf8(value));
     }
-    return array;
 }
 
-json::Value status_document(const core::RunContext& ctx, const SyncPlan& plan, std::uint64_t actionable) {
-    json::Value doc = json::Value::object();
-    doc["commons"] = platform::lossy_text(ctx.commons);
-    doc["instructions"] = items_json(plan.instructions, [](json::Value& o, const InstructionItem& item) {
-        o["agent"] = text(item.agent);
-        o["state"] = instruction_state_word(item.state);
+// An array of one object per item: the fields `fill` writes, then
+// "actionable".
+template <class Item, class Fill>
+void items_json(json::PrettyWriter& out, std::string_view key, const std::vector<Item>& items, Fill fill) {
+    out.key(key);
+    out.begin_array();
+    for (const Item& item : items) {
+        out.begin_object();
+        fill(item);
+        out.key("actionable");
+        out.boolean(is_actionable(item.state));
+        out.end_object();
+    }
+    out.end_array();
+}
+
+// The document is written as it is walked: a large machine has tens of
+// thousands of entries, and a tree of them would cost more than the plan.
+std::string status_document(const core::RunContext& ctx, const SyncPlan& plan, std::uint64_t actionable) {
+    json::PrettyWriter out;
+    out.begin_object();
+    text(out, "commons", ctx.commons.native());
+    items_json(out, "instructions", plan.instructions, [&](const InstructionItem& item) {
+        text(out, "agent", item.agent);
+        text(out, "state", instruction_state_word(item.state));
     });
-    doc["mcp"] = items_json(plan.mcp.items, [](json::Value& o, const mcp::McpItem& item) {
-        o["agent"] = text(item.agent);
-        o["name"] = text(item.server);
-        o["state"] = mcp::state_word(item.state);
+    items_json(out, "mcp", plan.mcp.items, [&](const mcp::McpItem& item) {
+        text(out, "agent", item.agent);
+        text(out, "name", item.server);
+        text(out, "state", mcp::state_word(item.state));
     });
-    doc["hooks"] = items_json(plan.hooks.items, [](json::Value& o, const HookItem& item) {
-        o["agent"] = text(item.agent);
-        o["event"] = text(item.event);
-        o["hook"] = text(item.command);
-        o["state"] = hook_state_word(item.state);
+    items_json(out, "hooks", plan.hooks.items, [&](const HookItem& item) {
+        text(out, "agent", item.agent);
+        text(out, "event", item.event);
+        text(out, "hook", item.command);
+        text(out, "state", hook_state_word(item.state));
     });
-    doc["rendered"] = items_json(plan.rendered, [](json::Value& o, const RenderedCommand& item) {
-        o["agent"] = text(item.agent);
-        o["name"] = text(item.name);
-        o["state"] = render_state_word(item.state);
+    items_json(out, "rendered", plan.rendered, [&](const RenderedCommand& item) {
+        text(out, "agent", item.agent);
+        text(out, "name", item.name);
+        text(out, "state", render_state_word(item.state));
     });
-    doc["clean"] = actionable == 0;
-    doc["actionable"] = actionable;
-    json::Value targets = json::Value::array();
+    out.key("clean");
+    out.boolean(actionable == 0);
+    out.key("actionable");
+    out.number(actionable);
+    out.key("targets");
+    out.begin_array();
     for (std::size_t i = 0; i < plan.link_sections.size(); ++i) {
         const LinkSection& section = plan.link_sections[i];
-        json::Value target = json::Value::object();
-        target["agent"] = text(section.agent);
-        target["family"] = core::family_name(plan.link_families[i]);
-        target["dir"] = text(section.surface_dir);
-        target["entries"] = items_json(section.entries, [](json::Value& o, const LinkEntry& entry) {
-            o["name"] = text(entry.name);
-            o["state"] = link_state_word(entry.state);
+        out.begin_object();
+        text(out, "agent", section.agent);
+        text(out, "family", core::family_name(plan.link_families[i]));
+        text(out, "dir", section.surface_dir);
+        items_json(out, "entries", section.entries, [&](const LinkEntry& entry) {
+            text(out, "name", entry.name);
+            text(out, "state", link_state_word(entry.state));
         });
-        targets.push_back(std::move(target));
+        out.end_object();
     }
-    doc["targets"] = std::move(targets);
-    return doc;
+    out.end_array();
+    out.end_object();
+    // Every text is UTF-8 by now, so the writer cannot fail.
+    auto document = std::move(out).finish();
+    return document ? std::move(*document) : std::string("{}");
 }
 
 void report_all(core::Reporter& reporter, const std::vector<std::string>& texts) {
@@ -152,7 +172,7 @@ int status(const core::RunContext& ctx, const core::Config& config, core::Report
 
     const std::uint64_t actionable = actionable_count(plan);
     if (json) {
-        reporter.print_json(status_document(ctx, plan, actionable));
+        reporter.print_line(status_document(ctx, plan, actionable));
     } else {
         print_text(reporter, plan, actionable);
     }

@@ -56,12 +56,6 @@ Json parse(const RunResult& r) {
     return doc;
 }
 
-std::vector<std::string> keys(const Json& object) {
-    std::vector<std::string> names;
-    for (const auto& [key, value] : object.items()) names.push_back(key);
-    return names;
-}
-
 }  // namespace
 
 TEST(Status, MachineInOrderAgreesWithSync) {
@@ -84,16 +78,14 @@ TEST(Status, MachineInOrderAgreesWithSync) {
     EXPECT_EQ(j.err, "");
     EXPECT_EQ(j.code, 0);
     const Json doc = parse(j);
-    EXPECT_EQ(keys(doc), (std::vector<std::string>{"commons", "instructions", "mcp", "hooks", "rendered", "clean",
-                                                    "actionable", "targets"}));
+    std::string keys;
+    for (const auto& [key, value] : doc.items()) keys += key + " ";
+    EXPECT_EQ(keys, "commons instructions mcp hooks rendered clean actionable targets ");
     EXPECT_EQ(doc["commons"], (h / ".agents").string());
     EXPECT_EQ(doc["clean"], true);
     EXPECT_EQ(doc["actionable"], 0);
-    EXPECT_EQ(doc["instructions"][0].dump(), R"({"agent":"claude","state":"imported","actionable":false})");
-    EXPECT_EQ(doc["mcp"][1].dump(), R"({"agent":"codex","name":"files","state":"managed","actionable":false})");
     EXPECT_EQ(doc["hooks"][2].dump(),
               R"({"agent":"gemini","event":"Stop","hook":"notify-send done","state":"managed","actionable":false})");
-    EXPECT_EQ(doc["rendered"].dump(), R"([{"agent":"gemini","name":"review","state":"managed","actionable":false}])");
     // Every link section, empty ones included, in plan order.
     EXPECT_EQ(doc["targets"].dump(),
               R"([{"agent":"claude","family":"skills","dir":".claude/skills","entries":[)"
@@ -110,14 +102,9 @@ TEST(Status, MachineInOrderAgreesWithSync) {
 
 TEST(Status, WhatNeedsAttention) {
     Home h;
-    write_file(h / ".agents/skills/alpha/SKILL.md", "alpha");
-    write_file(h / ".agents/skills/beta/SKILL.md", "beta");
-    write_file(h / ".agents/skills/gamma/SKILL.md", "gamma");
-    write_file(h / ".agents/skills/delta/SKILL.md", "delta");
-    write_file(h / ".agents/skills/.hidden/SKILL.md", "hidden");
-    fs::create_directories(h / ".claude/skills");
-    fs::create_symlink("../../.agents/skills/alpha", h / ".claude/skills/alpha");
+    for (auto s : {"alpha", "beta", "gamma", "delta", ".hidden"}) write_file(h / ".agents/skills" / s / "SKILL.md", s);
     write_file(h / ".claude/skills/gamma/SKILL.md", "gamma");     // variant-identical
+    fs::create_symlink("../../.agents/skills/alpha", h / ".claude/skills/alpha");
     write_file(h / ".claude/skills/delta/SKILL.md", "my delta");  // variant
     fs::create_symlink("../../elsewhere", h / ".claude/skills/mine");
     const auto files = snapshot(h.path());
@@ -195,16 +182,5 @@ TEST(Status, Failures) {
                                  "1 items need attention — run `mirthlode sync`.\n");
             }
         }
-    }
-}
-
-TEST(Status, NoCommons) {
-    Home h;
-    fs::create_directories(h / ".claude");
-    for (auto args : {std::vector<std::string>{"status"}, std::vector<std::string>{"status", "--json"}}) {
-        auto r = h.run(args);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "error: no Commons at " + (h / ".agents").string() + " — run `mirthlode init` to create one\n");
-        EXPECT_EQ(r.code, 1);
     }
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>

@@ -77,11 +77,6 @@ void SectionWriter::act(const std::string& line, Apply apply, OnError on_error) 
     ++changes_;
 }
 
-bool is_actionable(LinkState state) {
-    return state == LinkState::missing || state == LinkState::stale || state == LinkState::dangling ||
-           state == LinkState::duplicate;
-}
-
 void SectionWriter::link_section(const LinkSection& section) {
     bool header = false;
     for (const auto& entry : section.entries) {
@@ -112,7 +107,7 @@ void SectionWriter::instructions_section(const std::vector<InstructionItem>& ite
             header = true;
         }
         const std::string start = util::row_start(instruction_state_word(item.state), state_column) + item.agent;
-        if (item.state == InstructionState::conflict || item.state == InstructionState::foreign) {
+        if (!is_actionable(item.state)) {
             reporter_.print_line(start + " — " + instruction_note(item));
             continue;
         }

@@ -37,9 +37,11 @@ void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Tar
             if (auto dir = surface_of(target, family)) {
                 plan.link_sections.push_back(
                     {target.name, *dir, plan_links(ctx.home / *dir, ctx.commons, scan.entries)});
+                plan.link_families.push_back(family);
             } else if (auto dir = leftover_dir(target, family)) {
                 plan.link_sections.push_back(
                     {target.name, *dir, find_leftover_links(ctx.home / *dir, ctx.commons)});
+                plan.link_families.push_back(family);
             }
         }
     }
@@ -63,6 +65,28 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
         blocking->clear();
     }
     return plan;
+}
+
+bool is_actionable(LinkState state) {
+    return state == LinkState::missing || state == LinkState::stale || state == LinkState::dangling ||
+           state == LinkState::duplicate;
+}
+
+bool is_actionable(InstructionState state) {
+    return state == InstructionState::missing || state == InstructionState::import;
+}
+
+std::uint64_t actionable_count(const SyncPlan& plan) {
+    std::uint64_t count = 0;
+    auto add = [&count](const auto& items) {
+        for (const auto& item : items) count += is_actionable(item.state) ? 1 : 0;
+    };
+    for (const auto& section : plan.link_sections) add(section.entries);
+    add(plan.instructions);
+    add(plan.mcp.items);
+    add(plan.hooks.items);
+    add(plan.rendered);
+    return count;
 }
 
 }  // namespace fanout

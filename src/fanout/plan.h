@@ -2,6 +2,7 @@
 // reports, read from the Commons, the configuration and the agents' files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ namespace fanout {
 struct SyncPlan {
     std::vector<std::string> warnings;  // Commons scan warnings, as text
     std::vector<LinkSection> link_sections;
+    std::vector<core::Family> link_families;  // the family of each link section, in the same order
     std::vector<InstructionItem> instructions;
     mcp::McpPlan mcp;                    // its blocking errors moved to `errors`
     std::vector<RenderedCommand> rendered;
@@ -29,5 +31,13 @@ struct SyncPlan {
 
 // Reads the Commons, the configuration and the agents' files; changes nothing.
 SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config);
+
+// The states sync changes. A variant-identical link is listed with its note
+// and left, so it is not among them.
+bool is_actionable(LinkState state);
+bool is_actionable(InstructionState state);
+
+// The number of items of the plan that sync would change.
+std::uint64_t actionable_count(const SyncPlan& plan);
 
 }  // namespace fanout

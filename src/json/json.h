@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -33,6 +35,32 @@ util::Result<Value, ParseError> parse(std::string_view text);
 // Pretty text with a two-space indent and no final newline; objects keep
 // their key order. Fails on a string that is not UTF-8.
 util::Result<std::string> print_pretty(const Value& value);
+
+// The same pretty text, written as the caller walks its own data, for
+// documents too large to build as a Value first. Each key is followed by
+// exactly one value; containers are closed in the order they were opened.
+class PrettyWriter {
+public:
+    void begin_object();
+    void end_object();
+    void begin_array();
+    void end_array();
+    void key(std::string_view name);
+    void string(std::string_view text);
+    void boolean(bool value);
+    void number(std::uint64_t value);
+    // The text so far; fails when a key or string was not UTF-8.
+    util::Result<std::string> finish() &&;
+
+private:
+    void before_value();
+    void close(char bracket);
+
+    std::string out_;
+    std::vector<bool> filled_;  // per open container: holds an item already
+    bool after_key_ = false;
+    bool failed_ = false;
+};
 
 // Structural equality: objects as maps, an integer never equal to a float,
 // signed and unsigned integers by their mathematical value.

@@ -48,10 +48,15 @@ void append_float(std::string& out, double d) {
     }
 }
 
-bool append_string(std::string& out, const std::string& s) {
+bool append_string(std::string& out, std::string_view s) {
     if (!util::is_utf8(s)) return false;
     out += '"';
-    for (char c : s) {
+    std::size_t run = 0;  // start of the bytes not yet copied, which need no escape
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20) continue;
+        out.append(s, run, i - run);
+        run = i + 1;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -60,16 +65,14 @@ bool append_string(std::string& out, const std::string& s) {
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-                out += esc;
-            } else {
-                out += c;
-            }
+        default: {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+            out += esc;
+        }
         }
     }
+    out.append(s, run, s.size() - run);
     out += '"';
     return true;
 }
@@ -147,6 +150,70 @@ util::Result<std::string> print_pretty(const Value& value) {
     Printer printer;
     if (!printer.value(value, 0)) return util::error(std::move(printer.error));
     return std::move(printer.out);
+}
+
+void PrettyWriter::before_value() {
+    if (after_key_) {
+        after_key_ = false;
+        return;
+    }
+    if (filled_.empty()) return;
+    out_ += filled_.back() ? ",\n" : "\n";
+    filled_.back() = true;
+    out_.append(2 * filled_.size(), ' ');
+}
+
+void PrettyWriter::close(char bracket) {
+    const bool filled = filled_.back();
+    filled_.pop_back();
+    if (filled) {
+        out_ += '\n';
+        out_.append(2 * filled_.size(), ' ');
+    }
+    out_ += bracket;
+}
+
+void PrettyWriter::begin_object() {
+    before_value();
+    out_ += '{';
+    filled_.push_back(false);
+}
+
+void PrettyWriter::end_object() { close('}'); }
+
+void PrettyWriter::begin_array() {
+    before_value();
+    out_ += '[';
+    filled_.push_back(false);
+}
+
+void PrettyWriter::end_array() { close(']'); }
+
+void PrettyWriter::key(std::string_view name) {
+    before_value();
+    if (!append_string(out_, name)) failed_ = true;
+    out_ += ": ";
+    after_key_ = true;
+}
+
+void PrettyWriter::string(std::string_view text) {
+    before_value();
+    if (!append_string(out_, text)) failed_ = true;
+}
+
+void PrettyWriter::boolean(bool value) {
+    before_value();
+    out_ += value ? "true" : "false";
+}
+
+void PrettyWriter::number(std::uint64_t value) {
+    before_value();
+    out_ += std::to_string(value);
+}
+
+util::Result<std::string> PrettyWriter::finish() && {
+    if (failed_) return util::error("invalid UTF-8 in a string");
+    return std::move(out_);
 }
 
 }  // namespace json

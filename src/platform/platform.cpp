@@ -125,9 +125,14 @@ IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
 std::string lossy_text(const fs::path& path) { return util::lossy_utf8(path.native()); }
 
 IoResult<std::string> read_file(const fs::path& path) {
-    int fd = open_retrying(path.c_str(), O_RDONLY);
+    // Without O_NONBLOCK a FIFO would block the open until a writer came.
+    int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK);
     if (fd < 0) return last_error();
     File file(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return last_error();
+    // A FIFO, socket or device has no end to read to: it is no file of ours.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::operation_not_supported);
     std::string data;
     char buf[65536];
     for (;;) {

@@ -186,4 +186,41 @@ TEST(JsonPrint, ReadsBackEqual) {
     EXPECT_EQ(pretty(*back), pretty(v));
 }
 
+TEST(JsonPrint, WriterLaysOutAsThePrinter) {
+    json::PrettyWriter w;
+    w.begin_object();
+    w.key("z");
+    w.begin_object();
+    w.key("b");
+    w.begin_array();
+    w.end_array();
+    w.key("a");
+    w.begin_object();
+    w.end_object();
+    w.end_object();
+    w.key("y");
+    w.begin_array();
+    w.number(18446744073709551615u);
+    w.string("t\x01\n\"\\\xE2\x82\xAC");
+    w.boolean(true);
+    w.begin_array();
+    w.begin_object();
+    w.key("k");
+    w.boolean(false);
+    w.end_object();
+    w.end_array();
+    w.end_array();
+    w.end_object();
+    auto text = std::move(w).finish();
+    ASSERT_TRUE(text.ok());
+    EXPECT_EQ(*text, pretty(parse_ok(*text)));
+    EXPECT_EQ(*text, pretty(parse_ok(R"({"z":{"b":[],"a":{}},"y":[18446744073709551615,"t\u0001\n\"\\\u20ac",true,[{"k":false}]]})")));
+
+    json::PrettyWriter bad;
+    bad.begin_array();
+    bad.string("a\xFF");
+    bad.end_array();
+    EXPECT_FALSE(std::move(bad).finish().ok());
+}
+
 }  // namespace

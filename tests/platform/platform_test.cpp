@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "support/support.h"
 
 namespace {
@@ -53,6 +55,17 @@ TEST(RemoveFile, RemovesFilesLinksAndEmptyDirectories) {
     ASSERT_FALSE(full);
     EXPECT_EQ(full.error(), std::errc::directory_not_empty);
     EXPECT_EQ(platform::remove_file(dir / "none").error(), std::errc::no_such_file_or_directory);
+}
+
+TEST(ReadFile, OnlyFilesAreRead) {
+    TempDir dir;
+    testing_support::write_file(dir / "file", "bytes");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    fs::create_symlink("fifo", dir / "to-fifo");
+    EXPECT_EQ(*platform::read_file(dir / "file"), "bytes");
+    // A FIFO with no writer would block for ever: it is refused at once.
+    for (auto name : {"fifo", "to-fifo"}) EXPECT_EQ(platform::read_file(dir / name).error(), std::errc::operation_not_supported);
+    EXPECT_EQ(platform::read_file(dir.path()).error(), std::errc::is_a_directory);
 }
 
 }  // namespace

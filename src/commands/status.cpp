@@ -91,7 +91,7 @@ void items_json(json::PrettyWriter& out, std::string_view key, const std::vector
         out.begin_object();
         fill(item);
         out.key("actionable");
-        out.boolean(is_actionable(item.state));
+        out.boolean(needs_attention(item.state));
         out.end_object();
     }
     out.end_array();

@@ -72,6 +72,8 @@ bool is_actionable(LinkState state) {
            state == LinkState::duplicate;
 }
 
+bool needs_attention(LinkState state) { return is_actionable(state) || state == LinkState::variant_identical; }
+
 bool is_actionable(InstructionState state) {
     return state == InstructionState::missing || state == InstructionState::import;
 }
@@ -79,7 +81,7 @@ bool is_actionable(InstructionState state) {
 std::uint64_t actionable_count(const SyncPlan& plan) {
     std::uint64_t count = 0;
     auto add = [&count](const auto& items) {
-        for (const auto& item : items) count += is_actionable(item.state) ? 1 : 0;
+        for (const auto& item : items) count += needs_attention(item.state) ? 1 : 0;
     };
     for (const auto& section : plan.link_sections) add(section.entries);
     add(plan.instructions);

@@ -37,7 +37,13 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config);
 bool is_actionable(LinkState state);
 bool is_actionable(InstructionState state);
 
-// The number of items of the plan that sync would change.
+// What status counts as needing attention: what sync changes, and a
+// variant-identical copy, which the user can re-link.
+bool needs_attention(LinkState state);
+template <class State>
+bool needs_attention(State state) { return is_actionable(state); }
+
+// The number of items of the plan that need attention.
 std::uint64_t actionable_count(const SyncPlan& plan);
 
 }  // namespace fanout

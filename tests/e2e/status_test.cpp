@@ -117,7 +117,7 @@ TEST(Status, WhatNeedsAttention) {
               "  variant-identical gamma — identical to the Commons — could be re-linked\n"
               "  foreign           mine — not ours — left alone\n"
               "\n"
-              "1 items need attention — run `mirthlode sync`.\n");
+              "2 items need attention — run `mirthlode sync`.\n");
     const std::string warning =
         "warning: Commons skills/.hidden: dot-prefixed names are invisible to agents and are never synced\n";
     EXPECT_EQ(r.err, warning);
@@ -128,20 +128,25 @@ TEST(Status, WhatNeedsAttention) {
     EXPECT_EQ(j.code, 2);
     const Json doc = parse(j);
     EXPECT_EQ(doc["clean"], false);
-    EXPECT_EQ(doc["actionable"], 1);
+    EXPECT_EQ(doc["actionable"], 2);
     EXPECT_EQ(doc["instructions"], Json::array());
     EXPECT_EQ(doc["targets"][0]["entries"][1].dump(), R"({"name":"beta","state":"missing","actionable":true})");
-    EXPECT_EQ(doc["targets"][0]["entries"][3]["actionable"], false);  // variant-identical: sync leaves it
+    EXPECT_EQ(doc["targets"][0]["entries"][3]["actionable"], true);  // variant-identical: could be re-linked
     EXPECT_EQ(snapshot(h.path()), files);
     EXPECT_FALSE(fs::exists(h / ".local"));  // no lock taken
 
-    // What sync leaves is what status leaves: both agree there is nothing to do.
+    // Sync links what it can; the copy identical to the Commons is left for
+    // the user to re-link, and status still asks for it.
     ASSERT_EQ(h.run({"sync"}).code, 0);
-    auto second = h.run({"sync"});
-    EXPECT_TRUE(second.out.ends_with("\nEverything is up to date.\n")) << second.out;
     auto after = h.run({"status"});
-    EXPECT_TRUE(after.out.ends_with("\nEverything is in sync.\n")) << after.out;
-    EXPECT_EQ(after.code, 0);
+    EXPECT_TRUE(after.out.ends_with("\n1 items need attention — run `mirthlode sync`.\n")) << after.out;
+    EXPECT_EQ(after.code, 2);
+    fs::remove_all(h / ".claude/skills/gamma");
+    ASSERT_EQ(h.run({"sync"}).code, 0);
+    EXPECT_TRUE(h.run({"sync"}).out.ends_with("Everything is up to date.\n"));
+    auto settled = h.run({"status"});
+    EXPECT_TRUE(settled.out.ends_with("\nEverything is in sync.\n")) << settled.out;
+    EXPECT_EQ(settled.code, 0);
 }
 
 TEST(Status, Failures) {

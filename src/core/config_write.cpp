@@ -88,7 +88,12 @@ void edit_agents(toml::Table& table, const AgentsEdit& edit) {
             table.set("agents", toml::Item(*edit.before.agents));
         } else {
             table.remove("agents");
-            if (!edit.before.had_table) table.set_implicit(true);
+            // Back to a table without a header (or decoration) of its own.
+            if (!edit.before.had_table) {
+                toml::Table bare = toml::Table::new_implicit();
+                for (const toml::Entry& entry : table) bare.set(entry.key(), entry.item());
+                table = std::move(bare);
+            }
         }
         break;
     }

@@ -142,7 +142,15 @@ util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string
     if (!config) return config.error();
     toml::Item* item = config->document.root().get("mcp");
     toml::Table* mcp = item ? item->as_table() : nullptr;
-    if (!mcp || !mcp->remove(server)) return {};
+    const toml::Item* settings = mcp ? mcp->get(server) : nullptr;
+    if (!settings) return {};
+    // Comments set apart above the server's first header are not its own.
+    if (const toml::Table* table = settings->as_table()) {
+        toml::Table rest = table->detached_comments();
+        mcp->set(server, toml::Item(std::move(rest)));
+    } else {
+        mcp->remove(server);
+    }
     return save_config(config_dir, *config);
 }
 

@@ -1,5 +1,8 @@
 #include "toml/item.h"
 
+#include <string>
+#include <vector>
+
 namespace toml {
 
 namespace {
@@ -92,6 +95,46 @@ void Table::carry_decor_from(const Table& old) {
     header_ = old.header_;
     header_parts_ = old.header_parts_;
     header_suffix_ = old.header_suffix_;
+}
+
+namespace {
+
+// The table read first in the tree under `table`, itself included; nullptr
+// when none of them was read.
+const Table* first_read(const Table& table, std::uint64_t (*position)(const Table&)) {
+    const Table* first = position(table) ? &table : nullptr;
+    for (const Entry& entry : table) {
+        std::vector<const Table*> children;
+        if (const Table* child = entry.item().as_table()) children.push_back(child);
+        if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+            for (const Table& element : *tables) children.push_back(&element);
+        }
+        for (const Table* child : children) {
+            const Table* found = first_read(*child, position);
+            if (found && (!first || position(*found) < position(*first))) first = found;
+        }
+    }
+    return first;
+}
+
+}  // namespace
+
+Table Table::detached_comments() const {
+    Table rest = new_implicit();
+    const Table* first = first_read(*this, [](const Table& table) { return table.position_; });
+    if (!first) return rest;
+    const std::string& decor = first->decor_;
+    std::size_t kept = 0;  // the decoration before its last blank line
+    for (std::size_t start = 0; start < decor.size();) {
+        std::size_t end = decor.find('\n', start);
+        end = end == std::string::npos ? decor.size() : end + 1;
+        if (decor.find_first_not_of(" \t\r\n", start) >= end) kept = start;
+        start = end;
+    }
+    if (decor.substr(0, kept).find('#') == std::string::npos) return rest;
+    rest.position_ = first->position_;
+    rest.decor_ = decor.substr(0, kept);
+    return rest;
 }
 
 }  // namespace toml

@@ -118,6 +118,19 @@ TEST(RemoveMcpSettings, TakesTheServerWithEverythingUnderIt) {
     ASSERT_TRUE(core::remove_mcp_settings(dir.path(), "fs"));
     EXPECT_EQ(read_file(file), "\xEF\xBB\xBF# keep\r\n[mcp.a]\r\nagents = []\r\n\r\n[mcp.z] # z\r\n");
 
+    // Comments set apart by a blank line above the server's first header are
+    // not the server's: they stay where they stood.
+    const std::vector<std::pair<const char*, const char*>> comments = {
+        {"# settings\n\n[mcp.fs]\nagents = []\n\n[targets]\npi = false\n", "# settings\n\n[targets]\npi = false\n"},
+        {"# top\n\n# about fs\n[mcp.fs.tweaks.codex]\nx = 1\n\n[mcp.gh] # gh\n", "# top\n\n[mcp.gh] # gh\n"},
+        {"[mcp]\ngh.agents = []\n# fs\nfs.agents = []\n", "[mcp]\ngh.agents = []\n"},
+    };
+    for (const auto& [before, after] : comments) {
+        write_file(file, before);
+        ASSERT_TRUE(core::remove_mcp_settings(dir.path(), "fs"));
+        EXPECT_EQ(read_file(file), after);
+    }
+
     // Nothing to take out: no file is created, a blank or odd one is not rewritten.
     for (const char* text : {"", "  \n", "mcp = 1\n", "[mcp.other]\n"}) {
         write_file(file, text);

@@ -1,7 +1,6 @@
 #include "toml/item.h"
 
 #include <string>
-#include <vector>
 
 namespace toml {
 
@@ -97,31 +96,21 @@ void Table::carry_decor_from(const Table& old) {
     header_suffix_ = old.header_suffix_;
 }
 
-namespace {
-
-// The table read first in the tree under `table`, itself included; nullptr
-// when none of them was read.
-const Table* first_read(const Table& table, std::uint64_t (*position)(const Table&)) {
-    const Table* first = position(table) ? &table : nullptr;
-    for (const Entry& entry : table) {
-        std::vector<const Table*> children;
-        if (const Table* child = entry.item().as_table()) children.push_back(child);
-        if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
-            for (const Table& element : *tables) children.push_back(&element);
-        }
-        for (const Table* child : children) {
-            const Table* found = first_read(*child, position);
-            if (found && (!first || position(*found) < position(*first))) first = found;
-        }
-    }
-    return first;
-}
-
-}  // namespace
-
 Table Table::detached_comments() const {
     Table rest = new_implicit();
-    const Table* first = first_read(*this, [](const Table& table) { return table.position_; });
+    // The table read first in the tree under this one, itself included.
+    const Table* first = nullptr;
+    auto visit = [&first](const Table& table, auto& self) -> void {
+        if (table.position_ && (!first || table.position_ < first->position_)) first = &table;
+        for (const Entry& entry : table) {
+            if (const Table* child = entry.item().as_table()) {
+                self(*child, self);
+            } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+                for (const Table& element : *tables) self(element, self);
+            }
+        }
+    };
+    visit(*this, visit);
     if (!first) return rest;
     const std::string& decor = first->decor_;
     std::size_t kept = 0;  // the decoration before its last blank line

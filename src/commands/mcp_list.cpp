@@ -1,9 +1,12 @@
 #include "commands/mcp_list.h"
 
+#include <utility>
+
 #include "core/agents.h"
 #include "mcp/listing.h"
 #include "mcp/plan.h"
 #include "mcp/servers.h"
+#include "platform/platform.h"
 #include "util/text.h"
 
 namespace commands {
@@ -20,20 +23,27 @@ std::string header(const mcp::ListedServer& server) {
 }  // namespace
 
 int mcp_list(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, bool json) {
+    // The plan and the list come from one read of mcp.json: a file that is
+    // missing or not a regular file plans nothing and lists nothing.
     const auto mcp_json = ctx.commons / "mcp.json";
-    const mcp::McpPlan plan = mcp::plan_mcp(ctx, config, core::select_targets(ctx.home, config), mcp_json);
+    mcp::McpServers commons;
+    mcp::McpPlan plan;
+    if (auto meta = platform::metadata(mcp_json); meta && meta->is_regular()) {
+        auto loaded = mcp::parse_commons_servers(mcp_json);
+        if (!loaded) {
+            reporter.report_error(loaded.error().message);
+            return 1;
+        }
+        commons = std::move(*loaded);
+        mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), commons, plan);
+    }
     if (!plan.errors.empty()) {
         for (const auto& text : plan.errors) reporter.report_error(text);
         return 1;
     }
     for (const auto& text : plan.read_errors) reporter.report_error(text);
-    auto commons = mcp::load_commons_servers(mcp_json);
-    if (!commons) {
-        reporter.report_error(commons.error().message);
-        return 1;
-    }
 
-    const mcp::ServerListing listing = mcp::list_servers(plan, *commons);
+    const mcp::ServerListing listing = mcp::list_servers(plan, commons);
     if (json) {
         reporter.print_json(mcp::listing_json(listing));
     } else if (listing.servers.empty()) {

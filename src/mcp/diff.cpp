@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mcp/dialect.h"
 #include "mcp/json_object.h"
 
 namespace mcp {
@@ -35,6 +36,14 @@ std::vector<std::string> diff_server_entries(const json::Value* actual, const js
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
+}
+
+util::Result<std::vector<std::string>> translate_and_diff(std::string_view server_name, const json::Value& server,
+                                                          core::McpDialect dialect, const json::Value* agent_entry,
+                                                          const core::EnvMap& env, const core::Tweak* tweak) {
+    auto expected = translate_server(server_name, server, dialect, env, tweak, false);
+    if (!expected) return expected.error();
+    return diff_server_entries(agent_entry, *expected);
 }
 
 }  // namespace mcp

@@ -94,6 +94,13 @@ public:
     // in the document. Used when this table replaces `old` under the same key.
     void carry_decor_from(const Table& old);
 
+    // What stays in the document when this table (with every table under it)
+    // is taken out: the comment lines that stand above its first header and
+    // apart from it, before the last blank line there. An empty table without
+    // a header that keeps those lines in that place; it prints nothing when
+    // there are none.
+    Table detached_comments() const;
+
 private:
     friend class Parser;
     friend class Renderer;

@@ -1,5 +1,7 @@
 #include "toml/item.h"
 
+#include <string>
+
 namespace toml {
 
 namespace {
@@ -92,6 +94,36 @@ void Table::carry_decor_from(const Table& old) {
     header_ = old.header_;
     header_parts_ = old.header_parts_;
     header_suffix_ = old.header_suffix_;
+}
+
+Table Table::detached_comments() const {
+    Table rest = new_implicit();
+    // The table read first in the tree under this one, itself included.
+    const Table* first = nullptr;
+    auto visit = [&first](const Table& table, auto& self) -> void {
+        if (table.position_ && (!first || table.position_ < first->position_)) first = &table;
+        for (const Entry& entry : table) {
+            if (const Table* child = entry.item().as_table()) {
+                self(*child, self);
+            } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+                for (const Table& element : *tables) self(element, self);
+            }
+        }
+    };
+    visit(*this, visit);
+    if (!first) return rest;
+    const std::string& decor = first->decor_;
+    std::size_t kept = 0;  // the decoration before its last blank line
+    for (std::size_t start = 0; start < decor.size();) {
+        std::size_t end = decor.find('\n', start);
+        end = end == std::string::npos ? decor.size() : end + 1;
+        if (decor.find_first_not_of(" \t\r\n", start) >= end) kept = start;
+        start = end;
+    }
+    if (decor.substr(0, kept).find('#') == std::string::npos) return rest;
+    rest.position_ = first->position_;
+    rest.decor_ = decor.substr(0, kept);
+    return rest;
 }
 
 }  // namespace toml

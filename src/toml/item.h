@@ -94,10 +94,21 @@ public:
     // in the document. Used when this table replaces `old` under the same key.
     void carry_decor_from(const Table& old);
 
+    // For a dotted table (its keys written `a.b = 1` under its parent): takes
+    // the keys and values of `replacement` and keeps the lines as written. A
+    // key still there keeps its line, spelling and comments with the new
+    // value; a key no longer there loses its line, and the comments above it
+    // pass to the next line of the table; a new key is written after the
+    // table's last line. A table in `replacement` merges into a dotted table
+    // under the same key, else it is written as an inline table.
+    void replace_dotted(const Table& replacement);
+
 private:
     friend class Parser;
     friend class Renderer;
     void reindex();
+    struct Removed;
+    void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 
     Entries entries_;
     std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
@@ -166,6 +177,7 @@ public:
 private:
     friend class Parser;
     friend class Renderer;
+    friend class Table;
 
     std::string key_;
     Item item_;
@@ -176,5 +188,9 @@ private:
     std::string before_value_;    // blanks between "=" and the value
     std::string suffix_;          // blanks, comment and line end after the value
 };
+
+// The table as an inline table value ({ a = 1, b = { c = 2 } }): tables
+// under it become inline tables too; arrays of tables are left out.
+Value inline_table_of(const Table& table);
 
 }  // namespace toml

@@ -64,21 +64,9 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
         if (!entry->is_object()) return left_untouched(path, "server `" + name + "` is not an object");
         auto table = tweak_to_toml(*entry);
         if (!table) return left_untouched(path, table.error().message);
-        // An entry keeps the form it is written in, its place and its
-        // comments: a table its header, dotted keys their lines, an inline
-        // table (or any other value) its line.
-        toml::Item* old = servers->get(name);
-        toml::Table* old_table = old ? old->as_table() : nullptr;
-        if (old_table && old_table->kind() == toml::TableKind::dotted && !table->empty()) {
-            old_table->replace_dotted(*table);
-            continue;
-        }
-        if (old && old->is_value()) {
-            servers->set(name, toml::Item(toml::inline_table_of(*table)));
-            continue;
-        }
-        if (old_table) table->carry_decor_from(*old_table);
-        servers->set(name, toml::Item(std::move(*table)));
+        // An entry keeps the form it is written in (a table, dotted keys, an
+        // inline table), its place and its comments.
+        servers->set_keeping_form(name, std::move(*table));
     }
 
     std::string rendered = document.render();

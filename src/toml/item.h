@@ -94,6 +94,14 @@ public:
     // in the document. Used when this table replaces `old` under the same key.
     void carry_decor_from(const Table& old);
 
+    // Stores `table` under `key` in the form the entry already there is
+    // written in, keeping its place and the comments around it: a table with
+    // a header takes over that header's place and comments (carry_decor_from);
+    // dotted keys stay dotted keys (replace_dotted), or one `key = {}` line
+    // where they stood when `table` is empty; a value (an inline table, say)
+    // becomes an inline table on its line. A new key is appended as a table.
+    Item& set_keeping_form(std::string key, Table table);
+
     // For a dotted table (its keys written `a.b = 1` under its parent): takes
     // the keys and values of `replacement` and keeps the lines as written. A
     // key still there keeps its line, spelling and comments with the new

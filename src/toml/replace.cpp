@@ -114,6 +114,35 @@ void Table::replace_dotted(const Table& replacement) {
     }
 }
 
+Item& Table::set_keeping_form(std::string key, Table table) {
+    Entry* entry = find(key);
+    Table* old = entry ? entry->item().as_table() : nullptr;
+    if (old && old->kind_ == TableKind::dotted) {
+        if (!table.empty()) {
+            old->replace_dotted(table);
+            return entry->item();
+        }
+        // An empty dotted table would write no line at all: one line in the
+        // place of the first, with the comments of all of them.
+        std::vector<Entry*> lines;
+        lines_of(*old, lines);
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const Entry* a, const Entry* b) { return a->position_ < b->position_; });
+        std::string decor;
+        for (const Entry* line : lines) decor += line->decor_;
+        const std::uint64_t position = lines.empty() ? 0 : lines.front()->position_;
+        remove(key);
+        Item& item = set(key, Item(inline_table_of(table)));
+        Entry* made = find(key);
+        made->position_ = position;
+        made->decor_ = std::move(decor);
+        return item;
+    }
+    if (entry && entry->item().is_value()) return set(std::move(key), Item(inline_table_of(table)));
+    if (old) table.carry_decor_from(*old);
+    return set(std::move(key), Item(std::move(table)));
+}
+
 namespace {
 
 void lines_of(Table& table, std::vector<Entry*>& lines) {

@@ -2,8 +2,8 @@
 
 #include <iterator>
 #include <map>
-#include <set>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "core/agents.h"

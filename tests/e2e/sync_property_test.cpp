@@ -27,7 +27,9 @@ public:
     bool chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
     int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
     template <class T>
-    const T& one(const std::vector<T>& items) { return items[static_cast<std::size_t>(below(static_cast<int>(items.size())))]; }
+    const T& one(const std::vector<T>& items) {
+        return items[static_cast<std::size_t>(below(static_cast<int>(items.size())))];
+    }
 
 private:
     std::mt19937 rng_;
@@ -123,6 +125,11 @@ struct Machine {
                 if (kind == 1) group["matcher"] = "C";
                 if (kind == 2) group["matcher"] = g.one(matchers);
                 if (kind == 3) group["matcher"] = 5;
+                if (g.chance(5)) {
+                    group["hooks"] = "not a list";
+                    groups.push_back(group);
+                    continue;
+                }
                 json::Value entries = json::Value::array();
                 for (int j = 0, m = g.below(3); j < m; ++j) {
                     json::Value entry = {{"type", "command"}, {"command", g.one(hook_commands)}};
@@ -142,7 +149,10 @@ struct Machine {
         const std::vector<std::string> events = {"PreToolUse", "Stop", "UserPromptSubmit", "Notification"};
         if (g.chance(70)) {
             fs::create_directories(at(".claude"));
-            if (g.chance(60)) write_file(at(".claude/settings.json"), json::Value{{"model", "opus"}, {"hooks", user_hooks(g, events)}}.dump(2));
+            if (g.chance(60)) {
+                const json::Value settings = {{"model", "opus"}, {"hooks", user_hooks(g, events)}};
+                write_file(at(".claude/settings.json"), settings.dump(2));
+            }
             if (g.chance(50)) write_file(at(".claude/CLAUDE.md"), "# mine\n");
             if (g.chance(50)) {
                 json::Value mine = {{"mine", {{"command", "mine"}}}};
@@ -163,8 +173,9 @@ struct Machine {
         if (g.chance(60)) {
             fs::create_directories(at(".gemini"));
             if (g.chance(50)) {
-                write_file(at(".gemini/settings.json"),
-                           json::Value{{"theme", "x"}, {"hooks", user_hooks(g, {"BeforeTool", "AfterAgent", "Stop"})}}.dump(2));
+                const json::Value settings = {{"theme", "x"},
+                                              {"hooks", user_hooks(g, {"BeforeTool", "AfterAgent", "Stop"})}};
+                write_file(at(".gemini/settings.json"), settings.dump(2));
             }
             if (g.chance(30)) write_file(at(".gemini/commands/a.toml"), "prompt = \"mine\"\n");
             if (g.chance(20)) write_file(at(".gemini/commands/gone.toml"),
@@ -180,16 +191,20 @@ struct Machine {
     static std::string codex_config(Gen& g) {
         std::string top = "# codex settings\nmodel = \"o3\"  # the model\n";
         std::string tables;
+        std::string section;  // under [mcp_servers]
         for (const char* name : {"files", "srv", "b", "mine"}) {
             if (!g.chance(40)) continue;
+            const std::string about = "# about " + std::string(name) + "\n";
             const std::string key = std::string("mcp_servers.") + name;
-            switch (g.below(3)) {
-                case 0: tables += "\n# about " + std::string(name) + "\n[" + key + "]\ncommand = \"old\"\n"; break;
-                case 1: top += "# about " + std::string(name) + "\n" + key + " = { command = \"old\" }  # inline\n"; break;
-                default:
-                    top += "# about " + std::string(name) + "\n" + key + ".command = \"old\"\n" + key +
-                           ".args = [\"1\"]\n";
+            switch (g.below(4)) {
+                case 0: tables += "\n" + about + "[" + key + "]\ncommand = \"old\"\n"; break;
+                case 1: top += about + key + " = { command = \"old\" }  # inline\n"; break;
+                case 2: section += about + name + ".command = \"old\"\n" + name + ".env.A = \"2\"\n"; break;
+                default: top += about + key + ".command = \"old\"\n" + key + ".args = [\"1\"]\n";
             }
+        }
+        if (!section.empty() && top.find("mcp_servers.") == std::string::npos) {
+            tables = "\n[mcp_servers]\n" + section + tables;
         }
         return top + tables + "\n[tui]\nnotifications = true\n";
     }
@@ -200,19 +215,27 @@ struct RunOutput {
     int code;
 };
 
-RunOutput sync_in_process(const Home& home) {
+RunOutput sync_in_process(Home& home) {
     core::EnvPairs env;
-    for (const auto& [name, value] : const_cast<Home&>(home).env()) env.emplace_back(name, value);
+    for (const auto& [name, value] : home.env()) env.emplace_back(name, value);
     std::ostringstream out, err;
     const int code = run({"mirthlode", "sync"}, env, out, err);
     return {out.str(), err.str(), code};
+}
+
+RunOutput sync(Home& home, bool through_binary) {
+    if (!through_binary) return sync_in_process(home);
+    const RunResult r = home.run({"sync"});
+    return {r.out, r.err, r.code};
 }
 
 bool is_ours(const std::string& shown) {
     return shown.rfind("-> ", 0) == 0 && shown.find(".agents/") != std::string::npos;
 }
 
-bool has_errors(const std::string& err) { return err.rfind("error:", 0) == 0 || err.find("\nerror:") != std::string::npos; }
+bool has_errors(const std::string& err) {
+    return err.rfind("error:", 0) == 0 || err.find("\nerror:") != std::string::npos;
+}
 
 std::string group_matcher(const json::Value& group) {
     const auto found = group.find("matcher");
@@ -227,7 +250,15 @@ void expect_user_hooks_kept(const Machine& m, const std::string& agent, const js
     const json::Value& was = before.contains("hooks") ? before["hooks"] : empty;
     const json::Value& now = after.contains("hooks") ? after["hooks"] : empty;
     for (const auto& [event, groups] : was.items()) {
+        const json::Value* later_groups = now.contains(event) ? &now[event] : nullptr;
         for (const json::Value& group : groups) {
+            if (!group["hooks"].is_array()) {
+                const bool kept =
+                    later_groups && std::any_of(later_groups->begin(), later_groups->end(),
+                                                [&](const json::Value& g) { return json::equal(g, group); });
+                EXPECT_TRUE(kept) << file << ": " << event << " " << group.dump() << " is gone";
+                continue;
+            }
             for (const json::Value& entry : group["hooks"]) {
                 const std::string matcher = group_matcher(group);
                 const std::string command = entry["command"];
@@ -237,13 +268,15 @@ void expect_user_hooks_kept(const Machine& m, const std::string& agent, const js
                 });
                 if (commons) continue;
                 bool kept = false;
-                if (now.contains(event)) {
-                    for (const json::Value& later : now[event]) {
-                        if (group_matcher(later) != matcher || !later.contains("hooks")) continue;
+                if (later_groups) {
+                    for (const json::Value& later : *later_groups) {
+                        const bool listed = later.contains("hooks") && later["hooks"].is_array();
+                        if (!listed || group_matcher(later) != matcher) continue;
                         for (const json::Value& other : later["hooks"]) kept = kept || json::equal(other, entry);
                     }
                 }
-                EXPECT_TRUE(kept) << file << ": " << event << " " << entry.dump() << " under `" << matcher << "` is gone";
+                EXPECT_TRUE(kept) << file << ": " << event << " " << entry.dump() << " under `" << matcher
+                                  << "` is gone";
             }
         }
     }
@@ -277,7 +310,8 @@ void expect_owned_change(const Machine& m, const std::string& path, const std::s
                               line.rfind("[tui]", 0) == 0 || line.rfind("notifications", 0) == 0 ||
                               line.find("mcp_servers.mine") != std::string::npos;
             if (kept) {
-                EXPECT_NE(after->find(line), std::string::npos) << path << " lost the line " << line << ":\n" << *before << "---\n" << *after;
+                EXPECT_NE(after->find(line), std::string::npos)
+                    << path << " lost the line " << line << ":\n" << *before << "---\n" << *after;
             }
         }
         return;
@@ -309,8 +343,7 @@ void check_machine(unsigned seed, bool through_binary) {
     Machine m(g);
     const auto before = snapshot(m.home.path());
 
-    const auto first = through_binary ? [&] { auto r = m.home.run({"sync"}); return RunOutput{r.out, r.err, r.code}; }()
-                                      : sync_in_process(m.home);
+    const RunOutput first = sync(m.home, through_binary);
     ASSERT_FALSE(has_errors(first.err)) << first.out << first.err;
     const auto after = snapshot(m.home.path());
     std::set<std::string> paths;
@@ -325,8 +358,7 @@ void check_machine(unsigned seed, bool through_binary) {
         expect_owned_change(m, path, a, b);
     }
 
-    const auto second = through_binary ? [&] { auto r = m.home.run({"sync"}); return RunOutput{r.out, r.err, r.code}; }()
-                                       : sync_in_process(m.home);
+    const RunOutput second = sync(m.home, through_binary);
     const std::string settled = "Everything is up to date.\n";
     EXPECT_TRUE(second.out.size() >= settled.size() &&
                 second.out.compare(second.out.size() - settled.size(), settled.size(), settled) == 0)

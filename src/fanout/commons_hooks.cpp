@@ -1,6 +1,8 @@
 #include "fanout/commons_hooks.h"
 
 #include <algorithm>
+#include <set>
+#include <tuple>
 #include <utility>
 
 #include "core/agent_files.h"
@@ -116,6 +118,31 @@ std::vector<CommonsHook> load_commons_hooks(const fs::path& dir, std::vector<std
         for (CommonsHook& hook : *loaded) hooks.push_back(std::move(hook));
     }
     return hooks;
+}
+
+void drop_repeated_hooks(std::vector<CommonsHook>& hooks, const fs::path& dir,
+                         std::vector<std::string>& warnings) {
+    using Key = std::tuple<std::string_view, std::string_view, std::string_view>;
+    std::set<Key> seen;
+    std::set<Key> warned;
+    std::vector<bool> keep;
+    keep.reserve(hooks.size());
+    for (const CommonsHook& hook : hooks) {
+        const std::string_view matcher = hook.matcher ? std::string_view(*hook.matcher) : "";
+        const Key key{hook.event, hook.command, matcher};
+        keep.push_back(seen.insert(key).second);
+        if (keep.back() || !warned.insert(key).second) continue;
+        const std::string under =
+            matcher.empty() ? "without a matcher" : "with the matcher `" + std::string(matcher) + "`";
+        warnings.push_back((dir / (hook.event + ".toml")).string() + ": more than one [[hook]] runs `" +
+                           hook.command + "` " + under + " — only the first is synced");
+    }
+    if (warned.empty()) return;
+    std::vector<CommonsHook> kept;
+    for (std::size_t i = 0; i < hooks.size(); ++i) {
+        if (keep[i]) kept.push_back(std::move(hooks[i]));
+    }
+    hooks = std::move(kept);
 }
 
 }  // namespace fanout

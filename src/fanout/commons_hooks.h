@@ -51,4 +51,10 @@ util::IoResult<std::vector<fs::path>> list_hook_files(const fs::path& dir);
 // A file with any problem adds one text to `errors` and gives no hooks.
 std::vector<CommonsHook> load_commons_hooks(const fs::path& dir, std::vector<std::string>& errors);
 
+// Keeps the first of the hooks of one event with the same command and
+// matcher (an absent matcher is the empty one): an agent's settings hold a
+// command once per matcher. Adds one warning per repeated pair to `warnings`.
+void drop_repeated_hooks(std::vector<CommonsHook>& hooks, const fs::path& dir,
+                         std::vector<std::string>& warnings);
+
 }  // namespace fanout

@@ -11,8 +11,9 @@ namespace fanout {
 
 namespace {
 
-// Adds the item's entry to its event: earlier copies of the command go, the
-// entry joins the first group with its matcher or a new group.
+// Adds the item's entry to its event: earlier copies of the command under
+// the item's matcher go, the entry joins the first group with that matcher
+// or a new group. The command under another matcher is not this hook's.
 util::Status<> add_entry(json::Value& hooks, const HookItem& item, const std::filesystem::path& path) {
     const std::string& event = *item.agent_event;
     if (!hooks.contains(event)) hooks[event] = json::Value::array();
@@ -20,13 +21,8 @@ util::Status<> add_entry(json::Value& hooks, const HookItem& item, const std::fi
     if (!groups.is_array()) {
         return util::error(path.string() + ": `" + item.key + "." + event + "` is not a list");
     }
-    const json::Value command = item.command;
-    for (json::Value& group : groups) {
-        if (holds_hook_list(group)) prune_hook_entries(group["hooks"], command);
-    }
-    drop_empty_hook_groups(groups);
-
     const std::string_view matcher = item.matcher ? std::string_view(*item.matcher) : "";
+    remove_hook_command(groups, json::Value(item.command), matcher);
     for (json::Value& group : groups) {
         if (holds_hook_list(group) && group_matcher(group) == matcher) {
             group["hooks"].push_back(*item.entry);

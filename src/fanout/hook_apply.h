@@ -21,8 +21,9 @@ std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& i
 std::vector<HookFileGroup> group_actionable_hooks(std::vector<HookItem>&& items) = delete;
 
 // Writes every hook of the group with one atomic write, or nothing at all:
-// each earlier copy of a hook's command leaves its event, and the entry joins
-// the first group with its matcher. The error is the finished text to report.
+// each earlier copy of a hook's command under its matcher leaves the event,
+// and the entry joins the first group with that matcher. The error is the
+// finished text to report.
 util::Status<> apply_hook_group(const HookFileGroup& group);
 
 }  // namespace fanout

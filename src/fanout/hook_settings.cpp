@@ -67,4 +67,17 @@ void drop_empty_hook_groups(json::Value& groups) {
     groups = std::move(kept);
 }
 
+void remove_hook_command(json::Value& groups, const json::Value& command, std::string_view matcher) {
+    if (!groups.is_array()) return;
+    json::Value kept = json::Value::array();
+    for (json::Value& group : groups) {
+        if (holds_hook_list(group) && group_matcher(group) == matcher && !group.at("hooks").empty()) {
+            prune_hook_entries(group["hooks"], command);
+            if (group.at("hooks").empty()) continue;
+        }
+        kept.push_back(std::move(group));
+    }
+    groups = std::move(kept);
+}
+
 }  // namespace fanout

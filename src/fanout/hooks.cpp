@@ -12,39 +12,35 @@ namespace fanout {
 
 namespace {
 
-// The first entry with the command among the event's groups, and its group.
-struct FoundEntry {
-    const json::Value* entry;
-    const json::Value* group;
-};
-
-std::optional<FoundEntry> find_entry(const json::Value& hooks, std::string_view event,
-                                     std::string_view command) {
+// The first entry with the command among the event's groups that have the
+// matcher. The same command under another matcher is another hook.
+const json::Value* find_entry(const json::Value& hooks, std::string_view event, std::string_view command,
+                              std::string_view matcher) {
     const auto groups = hooks.find(std::string(event));
-    if (groups == hooks.end() || !groups->is_array()) return std::nullopt;
+    if (groups == hooks.end() || !groups->is_array()) return nullptr;
     for (const json::Value& group : *groups) {
-        if (!holds_hook_list(group)) continue;
+        if (!holds_hook_list(group) || group_matcher(group) != matcher) continue;
         for (const json::Value& entry : group.at("hooks")) {
             if (!entry.is_object()) continue;
             const auto found = entry.find("command");
             if (found != entry.end() && found->is_string() &&
                 found->get_ref<const std::string&>() == command) {
-                return FoundEntry{&entry, &group};
+                return &entry;
             }
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 HookState hook_state(const json::Value& hooks, const CommonsHook& hook, std::string_view event,
                      const json::Value& wanted) {
-    const auto found = find_entry(hooks, event, hook.command);
+    const json::Value* found = find_entry(hooks, event, hook.command, hook.matcher.value_or(""));
     if (!found) return HookState::missing;
-    const bool same_entry = json::equal(*found->entry, wanted);
-    const bool same_matcher = group_matcher(*found->group) == hook.matcher.value_or("");
-    return same_entry && same_matcher ? HookState::managed : HookState::drifted;
+    return json::equal(*found, wanted) ? HookState::managed : HookState::drifted;
 }
 
+// Every entry with a text command that no Commons hook of the same event,
+// command and matcher accounts for.
 void plan_foreign(const core::Target& target, const fs::path& settings_path, std::string_view key,
                   const json::Value& hooks, const std::vector<CommonsHook>& commons,
                   std::vector<HookItem>& items) {
@@ -52,17 +48,24 @@ void plan_foreign(const core::Target& target, const fs::path& settings_path, std
         const std::string& event = member.key();
         const json::Value& groups = member.value();
         if (!groups.is_array()) continue;
-        for (const json::Value& entry : hooks_values(groups)) {
-            if (!entry.is_object()) continue;
-            const auto command = entry.find("command");
-            if (command == entry.end() || !command->is_string()) continue;
-            const std::string& text = command->get_ref<const std::string&>();
-            const bool accounted = std::any_of(commons.begin(), commons.end(), [&](const CommonsHook& hook) {
-                return agent_event_name(target.name, hook.event) == event && hook.command == text;
-            });
-            if (accounted) continue;
-            items.push_back({target.name, event, foreign_command_label(text), settings_path, std::nullopt,
-                             std::nullopt, std::string(key), std::nullopt, HookState::foreign});
+        for (const json::Value& group : groups) {
+            if (!holds_hook_list(group)) continue;
+            const std::string_view matcher = group_matcher(group);
+            for (const json::Value& entry : group.at("hooks")) {
+                if (!entry.is_object()) continue;
+                const auto command = entry.find("command");
+                if (command == entry.end() || !command->is_string()) continue;
+                const std::string& text = command->get_ref<const std::string&>();
+                const bool accounted =
+                    std::any_of(commons.begin(), commons.end(), [&](const CommonsHook& hook) {
+                        return agent_event_name(target.name, hook.event) == event && hook.command == text &&
+                               hook.matcher.value_or("") == matcher;
+                    });
+                if (accounted) continue;
+                items.push_back({target.name, event, foreign_command_label(text), settings_path,
+                                 std::nullopt, std::nullopt, std::string(key), std::nullopt,
+                                 HookState::foreign});
+            }
         }
     }
 }
@@ -139,7 +142,8 @@ std::string hook_note(const HookItem& item) {
 HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir) {
     HookPlan plan;
     if (!platform::is_directory(hooks_dir)) return plan;
-    const std::vector<CommonsHook> commons = load_commons_hooks(hooks_dir, plan.errors);
+    std::vector<CommonsHook> commons = load_commons_hooks(hooks_dir, plan.errors);
+    drop_repeated_hooks(commons, hooks_dir, plan.warnings);
     for (const core::Target& target : targets) {
         if (target.spec && !target.spec->hooks_file.empty()) plan_agent(target, home, commons, plan);
     }

@@ -43,6 +43,7 @@ struct HookPlan {
     std::vector<HookItem> items;
     std::vector<std::string> settings_errors;  // per agent; that agent has no items
     std::vector<std::string> errors;           // Commons hook files; these block sync
+    std::vector<std::string> warnings;         // Commons hooks that are passed over
 };
 
 std::string hook_note(const HookItem& item);

@@ -108,6 +108,8 @@ bool target_is_gone(const fs::path& link) {
 
 }  // namespace
 
+fs::path real_directory(const fs::path& dir) { return real_location(dir).value_or(normalize_path(dir)); }
+
 fs::path link_base(const fs::path& dir, const fs::path& target) {
     auto real = real_location(dir);
     if (!real || *real == normalize_path(dir)) return dir;
@@ -307,15 +309,30 @@ std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::
     return plan;
 }
 
+namespace {
+
+// A link already there with the very text wanted (made by whoever shares the
+// directory) is as good as one made now.
+util::IoStatus make_expected_link(const std::string& expected, const fs::path& link) {
+    util::IoStatus made = make_symlink(expected, link);
+    if (!made && made.error() == std::errc::file_exists) {
+        auto text = platform::read_link(link);
+        if (text && text->native() == expected) return {};
+    }
+    return made;
+}
+
+}  // namespace
+
 util::IoStatus apply_link(const LinkEntry& entry) {
     const std::string expected = entry.expected.value_or("");
     switch (entry.state) {
         case LinkState::missing:
             if (auto made = platform::create_directories(entry.link.parent_path()); !made) return made;
-            return make_symlink(expected, entry.link);
+            return make_expected_link(expected, entry.link);
         case LinkState::stale:
             if (auto removed = platform::remove_file(entry.link); !removed) return removed;
-            return make_symlink(expected, entry.link);
+            return make_expected_link(expected, entry.link);
         case LinkState::dangling:
         case LinkState::duplicate:
             return platform::remove_file(entry.link);

@@ -72,6 +72,11 @@ std::string relative_path(const fs::path& from, const fs::path& to);
 // is (an agent directory that is a link to a folder elsewhere).
 fs::path link_base(const fs::path& dir, const fs::path& target);
 
+// Where the directory really is, links followed, so that two paths that
+// reach one directory compare equal; for a directory not made yet, where it
+// would be.
+fs::path real_directory(const fs::path& dir);
+
 // Tries `base` (the place the link's directory really is; see link_base)
 // first, then the link's own directory.
 EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base);

@@ -1,7 +1,9 @@
 #include "fanout/plan.h"
 
 #include <iterator>
+#include <map>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "core/agents.h"
@@ -28,21 +30,44 @@ std::optional<std::string> leftover_dir(const core::Target& target, core::Family
     return std::string(target.spec->skills_dir);
 }
 
+// The link names already planned in one real directory, and the families
+// whose sections planned them.
+struct PlannedDir {
+    std::set<core::Family> families;
+    std::set<std::string> names;
+};
+
+// Every real directory is planned once, whichever targets share it: a second
+// target with the same surface gets no section of its own, a surface of
+// another family there leaves out the names already planned, and a native
+// agent's leftover links are not cleaned from a directory that another
+// target links into.
 void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets,
                         SyncPlan& plan) {
+    std::set<fs::path> surface_dirs;
+    for (const auto& target : targets) {
+        for (const auto& surface : target.surfaces) surface_dirs.insert(real_directory(ctx.home / surface.dir));
+    }
+    std::map<fs::path, PlannedDir> planned;
     for (core::Family family : core::all_families) {
         core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
         for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
         for (const auto& target : targets) {
-            if (auto dir = surface_of(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, plan_links(ctx.home / *dir, ctx.commons, scan.entries)});
-                plan.link_families.push_back(family);
-            } else if (auto dir = leftover_dir(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, find_leftover_links(ctx.home / *dir, ctx.commons)});
-                plan.link_families.push_back(family);
-            }
+            std::optional<std::string> dir = surface_of(target, family);
+            const bool leftovers = !dir;
+            if (leftovers) dir = leftover_dir(target, family);
+            if (!dir) continue;
+            const fs::path real = real_directory(ctx.home / *dir);
+            if (leftovers && surface_dirs.count(real) != 0) continue;
+            PlannedDir& here = planned[real];
+            if (!here.families.insert(family).second) continue;
+            std::vector<LinkEntry> entries = leftovers ? find_leftover_links(ctx.home / *dir, ctx.commons)
+                                                       : plan_links(ctx.home / *dir, ctx.commons, scan.entries);
+            std::erase_if(entries, [&](const LinkEntry& entry) {
+                return !here.names.insert(entry.link.filename().string()).second;
+            });
+            plan.link_sections.push_back({target.name, *dir, std::move(entries)});
+            plan.link_families.push_back(family);
         }
     }
 }
@@ -60,6 +85,10 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
     plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks");
 
     plan.rendered = std::move(rendered.items);
+    for (auto* passed_over : {&rendered.warnings, &plan.hooks.warnings}) {
+        std::move(passed_over->begin(), passed_over->end(), std::back_inserter(plan.warnings));
+        passed_over->clear();
+    }
     for (auto* blocking : {&plan.mcp.errors, &rendered.errors, &plan.hooks.errors}) {
         std::move(blocking->begin(), blocking->end(), std::back_inserter(plan.errors));
         blocking->clear();

@@ -72,11 +72,40 @@ struct CommandSource {
     FrontMatter parsed;
 };
 
+// Of the commands whose names are equal once ".md" is taken off (a.md and
+// a.md.md), the first by file name; each other one is passed over with a
+// warning, since all of them would render to the same file.
+std::vector<const core::CommonsEntry*> distinct_commands(const std::vector<core::CommonsEntry>& entries,
+                                                         std::vector<std::string>& warnings) {
+    std::vector<const core::CommonsEntry*> kept;
+    for (auto first = entries.begin(); first != entries.end();) {
+        auto last = std::find_if(first, entries.end(),
+                                 [&](const core::CommonsEntry& entry) { return entry.name != first->name; });
+        const core::CommonsEntry* chosen = &*std::min_element(
+            first, last, [](const auto& a, const auto& b) { return a.file_name < b.file_name; });
+        kept.push_back(chosen);
+        std::vector<const core::CommonsEntry*> others;
+        for (auto it = first; it != last; ++it) {
+            if (&*it != chosen) others.push_back(&*it);
+        }
+        std::sort(others.begin(), others.end(),
+                  [](const auto* a, const auto* b) { return a->file_name < b->file_name; });
+        for (const core::CommonsEntry* other : others) {
+            warnings.push_back("Commons commands/" + chosen->file_name + " and commands/" + other->file_name +
+                               " are both the command `" + chosen->name + "` — only commands/" +
+                               chosen->file_name + " is rendered");
+        }
+        first = last;
+    }
+    return kept;
+}
+
 // The commands that can be read; the others' errors go to `errors`.
-std::vector<CommandSource> read_commands(const std::vector<core::CommonsEntry>& entries,
+std::vector<CommandSource> read_commands(const std::vector<const core::CommonsEntry*>& entries,
                                          std::vector<std::string>& errors) {
     std::vector<CommandSource> sources;
-    for (const core::CommonsEntry& entry : entries) {
+    for (const core::CommonsEntry* listed : entries) {
+        const core::CommonsEntry& entry = *listed;
         const auto text = core::read_text_file(entry.path);
         if (!text) {
             errors.push_back(text.error().message);
@@ -187,7 +216,8 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
     RenderPlan plan;
     if (std::none_of(targets.begin(), targets.end(), renders_commands)) return plan;
     const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
-    const std::vector<CommandSource> sources = read_commands(scan.entries, plan.errors);
+    const std::vector<CommandSource> sources =
+        read_commands(distinct_commands(scan.entries, plan.warnings), plan.errors);
     for (const core::Target& target : targets) {
         if (!renders_commands(target)) continue;
         const core::RenderFormat format = target.spec->render_format;

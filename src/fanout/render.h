@@ -38,6 +38,7 @@ struct RenderedCommand {
 struct RenderPlan {
     std::vector<RenderedCommand> items;
     std::vector<std::string> errors;  // every one blocks sync
+    std::vector<std::string> warnings;  // Commons commands passed over
 };
 
 // True when one of the first three lines, trimmed, is the header.

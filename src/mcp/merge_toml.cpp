@@ -64,10 +64,9 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
         if (!entry->is_object()) return left_untouched(path, "server `" + name + "` is not an object");
         auto table = tweak_to_toml(*entry);
         if (!table) return left_untouched(path, table.error().message);
-        if (const toml::Item* old = servers->get(name); old && old->as_table()) {
-            table->carry_decor_from(*old->as_table());
-        }
-        servers->set(name, toml::Item(std::move(*table)));
+        // An entry keeps the form it is written in (a table, dotted keys, an
+        // inline table), its place and its comments.
+        servers->set_keeping_form(name, std::move(*table));
     }
 
     std::string rendered = document.render();

@@ -101,10 +101,29 @@ public:
     // there are none.
     Table detached_comments() const;
 
+    // Stores `table` under `key` in the form the entry already there is
+    // written in, keeping its place and the comments around it: a table with
+    // a header takes over that header's place and comments (carry_decor_from);
+    // dotted keys stay dotted keys (replace_dotted), or one `key = {}` line
+    // where they stood when `table` is empty; a value (an inline table, say)
+    // becomes an inline table on its line. A new key is appended as a table.
+    Item& set_keeping_form(std::string key, Table table);
+
+    // For a dotted table (its keys written `a.b = 1` under its parent): takes
+    // the keys and values of `replacement` and keeps the lines as written. A
+    // key still there keeps its line, spelling and comments with the new
+    // value; a key no longer there loses its line, and the comments above it
+    // pass to the next line of the table; a new key is written after the
+    // table's last line. A table in `replacement` merges into a dotted table
+    // under the same key, else it is written as an inline table.
+    void replace_dotted(const Table& replacement);
+
 private:
     friend class Parser;
     friend class Renderer;
     void reindex();
+    struct Removed;
+    void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 
     Entries entries_;
     std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
@@ -173,6 +192,7 @@ public:
 private:
     friend class Parser;
     friend class Renderer;
+    friend class Table;
 
     std::string key_;
     Item item_;
@@ -183,5 +203,9 @@ private:
     std::string before_value_;    // blanks between "=" and the value
     std::string suffix_;          // blanks, comment and line end after the value
 };
+
+// The table as an inline table value ({ a = 1, b = { c = 2 } }): tables
+// under it become inline tables too; arrays of tables are left out.
+Value inline_table_of(const Table& table);
 
 }  // namespace toml

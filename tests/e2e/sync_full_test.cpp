@@ -155,7 +155,7 @@ TEST(SyncFull, DryRunListsEverythingAndChangesNothing) {
 TEST(SyncFull, LaterChangesInTheCommons) {
     FullHome h;
     ASSERT_EQ(h.run({"sync"}).code, 0);
-    // web is parked, the command goes, the hook moves to a matcher; the agents
+    // web is parked, the command goes, the hook gets a matcher; the agents
     // gain entries of their own.
     write_file(h / ".agents/mcp.json", R"({"mcpServers": {
         "files": {"command": "npx", "args": ["-y", "fs-server"], "env": {"ROOT": "/srv"}},
@@ -181,12 +181,15 @@ TEST(SyncFull, LaterChangesInTheCommons) {
               "rendered commands\n"
               "  orphaned   review → gemini — no longer in the Commons — will be removed\n"
               "hooks\n"
-              "  drifted      Stop notify-send done → claude — differs from the Commons — will be restored\n"
+              "  missing      Stop notify-send done → claude — not in this agent's hooks yet\n"
               "  missing      SubagentStop echo sub → claude — not in this agent's hooks yet\n"
-              "  drifted      Stop notify-send done → codex — differs from the Commons — will be restored\n"
+              "  foreign      Stop notify-send … → claude — not in the Commons — left alone\n"
+              "  missing      Stop notify-send done → codex — not in this agent's hooks yet\n"
               "  missing      SubagentStop echo sub → codex — not in this agent's hooks yet\n"
-              "  drifted      Stop notify-send done → gemini — differs from the Commons — will be restored\n"
+              "  foreign      Stop notify-send … → codex — not in the Commons — left alone\n"
+              "  missing      Stop notify-send done → gemini — not in this agent's hooks yet\n"
               "  unsupported  SubagentStop echo sub → gemini — gemini has no SubagentStop hook\n"
+              "  foreign      AfterAgent notify-send … → gemini — not in the Commons — left alone\n"
               "\n12 changes made.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.code, 0);
@@ -212,11 +215,21 @@ TEST(SyncFull, LaterChangesInTheCommons) {
 })");
     EXPECT_FALSE(fs::exists(h / ".gemini/commands/review.toml"));
     EXPECT_EQ(read_file(h / ".gemini/commands/notes.toml"), "mine");
-    // The drifted hook leaves its old group, which goes once empty.
+    // The command under the new matcher is another hook: the entry without a
+    // matcher stays, since it cannot be told from one written by hand.
     EXPECT_EQ(read_file(h / ".claude/settings.json"), R"({
   "model": "opus",
   "hooks": {
     "Stop": [
+      {
+        "hooks": [
+          {
+            "type": "command",
+            "command": "notify-send done",
+            "timeout": 30
+          }
+        ]
+      },
       {
         "matcher": "Bash",
         "hooks": [
@@ -245,7 +258,10 @@ TEST(SyncFull, LaterChangesInTheCommons) {
               "mcp (mcp.json)\n"
               "  foreign   local → cursor — not in the Commons — left alone\n"
               "hooks\n"
+              "  foreign      Stop notify-send … → claude — not in the Commons — left alone\n"
+              "  foreign      Stop notify-send … → codex — not in the Commons — left alone\n"
               "  unsupported  SubagentStop echo sub → gemini — gemini has no SubagentStop hook\n"
+              "  foreign      AfterAgent notify-send … → gemini — not in the Commons — left alone\n"
               "Everything is up to date.\n");
     EXPECT_EQ(again.code, 0);
 }

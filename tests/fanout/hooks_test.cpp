@@ -79,6 +79,21 @@ TEST(HookEdits, PruneAndDropKeepEverythingElse) {
     EXPECT_EQ(hooks_values(parse_json(R"([{"hooks": [1, 2]}, {"hooks": {}}, 5, {"hooks": [3]}])")).size(), 3u);
 }
 
+TEST(HookEdits, RemovingACommandTouchesOnlyItsMatcher) {
+    json::Value groups = parse_json(R"([
+        {"matcher": "a", "hooks": [{"command": "x"}, {"command": "y"}]},
+        {"matcher": "b", "hooks": [{"command": "x"}]},
+        {"matcher": "a", "hooks": [{"command": "x"}]},
+        {"matcher": "a", "hooks": []},
+        {"hooks": [{"command": "x"}]}
+    ])");
+    remove_hook_command(groups, "x", "a");
+    EXPECT_EQ(groups.dump(), R"([{"matcher":"a","hooks":[{"command":"y"}]},{"matcher":"b","hooks":[{"command":"x"}]},)"
+                             R"({"matcher":"a","hooks":[]},{"hooks":[{"command":"x"}]}])");
+    remove_hook_command(groups, "x", "");
+    EXPECT_EQ(groups.size(), 3u);
+}
+
 // A home with claude and gemini installed and a Commons hooks directory.
 struct HooksFixture : ::testing::Test {
     TempDir home;
@@ -181,24 +196,48 @@ TEST_F(HooksFixture, EveryStateForClaudeAndGemini) {
     }
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "claude Stop managed managed",
-                        "claude Stop moved drifted",
+                        "claude Stop moved missing",  // only under another matcher
                         "claude Stop blank managed",
                         "claude SubagentStop sub missing",
+                        "claude Stop moved foreign",  // that other matcher's entry is not ours
                         "claude PostToolUse mine … foreign",
                         "gemini Stop managed drifted",  // 30.0 is not 30
                         "gemini Stop moved missing",
                         "gemini Stop blank missing",
                         "gemini SubagentStop sub unsupported",
                     }));
-    const HookItem& unsupported = result.items[8];
+    const HookItem& unsupported = result.items[9];
     EXPECT_EQ(hook_note(unsupported), "gemini has no SubagentStop hook");
     EXPECT_FALSE(unsupported.agent_event);
     EXPECT_FALSE(unsupported.entry);
-    EXPECT_EQ(result.items[5].agent_event, "AfterAgent");
-    EXPECT_EQ(result.items[5].settings_path, gemini);
-    EXPECT_EQ(result.items[5].key, "hooks");
-    EXPECT_EQ(hook_line(result.items[4]),
+    EXPECT_EQ(result.items[6].agent_event, "AfterAgent");
+    EXPECT_EQ(result.items[6].settings_path, gemini);
+    EXPECT_EQ(result.items[6].key, "hooks");
+    EXPECT_EQ(hook_line(result.items[5]),
               "  foreign      PostToolUse mine … → claude — not in the Commons — left alone");
+}
+
+TEST_F(HooksFixture, RepeatedCommandAndMatcherKeepsTheFirstWithOneWarning) {
+    hook_file("Stop.toml", "[[hook]]\ncommand = \"x\"\ntimeout = 1\n"
+                           "[[hook]]\ncommand = \"x\"\nmatcher = \"\"\ntimeout = 2\n"
+                           "[[hook]]\ncommand = \"x\"\ntimeout = 3\n"
+                           "[[hook]]\ncommand = \"x\"\nmatcher = \"B\"\n"
+                           "[[hook]]\ncommand = \"y\"\nmatcher = \"B\"\n"
+                           "[[hook]]\ncommand = \"y\"\nmatcher = \"B\"\n");
+    hook_file("PreToolUse.toml", "[[hook]]\ncommand = \"x\"\n");
+    fs::remove_all(home / ".gemini");
+    const HookPlan result = plan();
+    EXPECT_EQ(result.warnings,
+              (std::vector<std::string>{
+                  (hooks_dir / "Stop.toml").string() +
+                      ": more than one [[hook]] runs `x` without a matcher — only the first is synced",
+                  (hooks_dir / "Stop.toml").string() +
+                      ": more than one [[hook]] runs `y` with the matcher `B` — only the first is synced",
+              }));
+    std::vector<std::string> seen;
+    for (const HookItem& item : result.items) seen.push_back(item.event + " " + item.command + " " + item.matcher.value_or("-"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"PreToolUse x -", "Stop x -", "Stop x B", "Stop y B"}));
+    EXPECT_EQ(result.items[1].entry->dump(), R"({"type":"command","command":"x","timeout":1})");
 }
 
 TEST_F(HooksFixture, AnEmptyCommonsMakesEveryAgentCommandForeign) {
@@ -228,6 +267,8 @@ TEST_F(HooksFixture, UnusableSettingsCostOnlyTheirAgent) {
     EXPECT_EQ(again.items[1].state, HookState::missing);
 }
 
+// The same command under another matcher is someone else's entry: applying
+// a hook touches only entries of its own command and matcher.
 TEST_F(HooksFixture, ApplyingKeepsHandWrittenHooksAndOtherKeys) {
     hook_file("Stop.toml", "[[hook]]\ncommand = \"moved\"\nmatcher = \"Bash\"\ntimeout = 9\n"
                            "[[hook]]\ncommand = \"new\"\n");
@@ -253,6 +294,10 @@ TEST_F(HooksFixture, ApplyingKeepsHandWrittenHooksAndOtherKeys) {
         "matcher": "Edit",
         "hooks": [
           {
+            "type": "command",
+            "command": "moved"
+          },
+          {
             "command": "mine"
           }
         ]
@@ -272,6 +317,10 @@ TEST_F(HooksFixture, ApplyingKeepsHandWrittenHooksAndOtherKeys) {
       },
       {
         "hooks": [
+          {
+            "type": "command",
+            "command": "moved"
+          },
           {
             "type": "command",
             "command": "new"

@@ -170,6 +170,20 @@ TEST(ApplyLink, MissingCreatesTheSurfaceDirectory) {
     EXPECT_EQ(read_file(h.surface / "a/SKILL.md"), "body");
 }
 
+// Planned before someone else made it: the very link wanted is success, any
+// other link there is not.
+TEST(ApplyLink, TheExpectedLinkAlreadyThereIsSuccess) {
+    LinkHome h;
+    h.skill("a");
+    auto plan = h.plan();
+    ASSERT_EQ(plan.size(), 1u);
+    h.link("a", "../../.agents/skills/a");
+    EXPECT_TRUE(fanout::apply_link(plan[0]).ok());
+    fs::remove(h.surface / "a");
+    h.link("a", "../../.agents/skills/b");
+    EXPECT_FALSE(fanout::apply_link(plan[0]).ok());
+}
+
 TEST(ApplyLink, ReportsAFailure) {
     LinkHome h;
     h.skill("a");

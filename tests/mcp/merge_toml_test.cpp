@@ -84,6 +84,45 @@ notifications = true
 )");
 }
 
+// A server written as an inline table or as dotted keys keeps that form, its
+// place and its comments; a key still there keeps its line.
+TEST(MergeToml, InlineAndDottedEntriesKeepTheirFormAndComments) {
+    auto b = item("b", R"({"command":"new","args":["-v"],"env":{"K":"v"}})");
+    auto srv = item("srv", R"({"command":"new","env":{"A":"2","B":"3"},"startup_timeout_sec":9})");
+    auto empty = item("srv", R"({})");
+    const char* config = R"(model = "o3"
+# b's note
+mcp_servers.b = { command = "old" }  # note
+# the server
+mcp_servers.srv.url = "https://x"  # goes
+mcp_servers.srv.command = "old"  # kept
+mcp_servers.srv.env.A = "1"
+# last
+after = true
+
+[tui]
+x = 1
+)";
+    EXPECT_EQ(merge(config, {&b, &srv}), R"(model = "o3"
+# b's note
+mcp_servers.b = { command = "new", args = ["-v"], env = { K = "v" } }  # note
+# the server
+mcp_servers.srv.command = "new"  # kept
+mcp_servers.srv.env.A = "2"
+mcp_servers.srv.env.B = "3"
+mcp_servers.srv.startup_timeout_sec = 9
+# last
+after = true
+
+[tui]
+x = 1
+)");
+    // Under a header of the servers table, and an entry left empty.
+    EXPECT_EQ(merge("[mcp_servers]\n# mine\nsrv.command = \"old\"  # c\nsrv.env.A = \"1\"\nother.command = \"o\"\n",
+                    {&empty}),
+              "[mcp_servers]\n# mine\nsrv = {}\nother.command = \"o\"\n");
+}
+
 TEST(MergeToml, NoEntriesRewritesTheSameText) {
     auto skipped = item("docs", nullptr);
     EXPECT_EQ(merge(codex_config, {&skipped}), codex_config);

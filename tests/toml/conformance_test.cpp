@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +21,15 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using testing_support::read_file;
 
-const fs::path suite = fs::path(MIRTHLODE_SHARED_DIR) / "conformance" / "toml-test";
+// TOML_TEST_DIR points at a copy of the suite; else the copy beside the
+// project is used, which only the project's own machines have.
+std::optional<fs::path> suite_dir() {
+    if (const char* dir = std::getenv("TOML_TEST_DIR"); dir && *dir) return fs::path(dir);
+    const fs::path beside = fs::path(MIRTHLODE_SHARED_DIR) / "conformance" / "toml-test";
+    std::error_code error;
+    if (fs::is_directory(beside, error)) return beside;
+    return std::nullopt;
+}
 
 bool is_scalar(const json& expected) {
     return expected.is_object() && expected.size() == 2 && expected.contains("type") && expected.contains("value");
@@ -133,8 +143,16 @@ bool same_value(const toml::Value& value, const json& expected, std::string& why
 }
 
 TEST(TomlConformance, WholeSuiteParsesRefusesAndRoundTrips) {
+    const std::optional<fs::path> found = suite_dir();
+    if (!found) {
+        std::cout << "toml conformance: skipped — no copy of the toml-test suite here; "
+                     "set TOML_TEST_DIR to one to run it\n";
+        GTEST_SKIP();
+    }
+    const fs::path& suite = *found;
+    const bool pinned = std::getenv("TOML_TEST_DIR") == nullptr || !*std::getenv("TOML_TEST_DIR");
     std::ifstream list(suite / "files-toml-1.1.0");
-    ASSERT_TRUE(list) << "missing " << suite;
+    ASSERT_TRUE(list) << "missing " << suite / "files-toml-1.1.0";
     std::size_t valid = 0, valid_ok = 0, invalid = 0, invalid_ok = 0, round_ok = 0;
     std::string name;
     while (std::getline(list, name)) {
@@ -163,8 +181,14 @@ TEST(TomlConformance, WholeSuiteParsesRefusesAndRoundTrips) {
     }
     std::cout << "toml conformance: " << valid_ok << "/" << valid << " valid, " << invalid_ok << "/" << invalid
               << " invalid, " << round_ok << "/" << valid << " round-trip\n";
-    EXPECT_EQ(valid, 220u);
-    EXPECT_EQ(invalid, 492u);
+    // The copy beside the project is the version these counts belong to;
+    // another copy may have more or fewer files, but never none.
+    if (pinned) {
+        EXPECT_EQ(valid, 220u);
+        EXPECT_EQ(invalid, 492u);
+    }
+    EXPECT_GT(valid, 0u);
+    EXPECT_GT(invalid, 0u);
     EXPECT_EQ(valid_ok, valid);
     EXPECT_EQ(invalid_ok, invalid);
     EXPECT_EQ(round_ok, valid);

@@ -96,7 +96,7 @@ int run(const std::vector<std::string>& args, const core::EnvPairs& env, std::os
 
     auto ctx = core::resolve_context(core::EnvMap(env));
     if (!ctx) {
-        write_startup_error(err, core::home_error_text);
+        write_startup_error(err, ctx.error().message);
         return 1;
     }
 

@@ -68,7 +68,13 @@ std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter) 
             reporter.report_error("another mirthlode process is running — try again when it finishes");
             break;
         case LockOutcome::Kind::failed:
-            reporter.report_error("cannot take the mirthlode lock: " + outcome.error.message());
+            if (outcome.error == platform::not_a_regular_file()) {
+                // A FIFO or a device there is refused at once: say where it is.
+                reporter.report_error("cannot take the mirthlode lock: " + (ctx.state_dir / "lock").string() +
+                                      " is not a regular file");
+            } else {
+                reporter.report_error("cannot take the mirthlode lock: " + outcome.error.message());
+            }
             break;
     }
     return std::nullopt;

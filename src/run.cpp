@@ -16,6 +16,7 @@
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/report.h"
+#include "util/escape.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int dispatch(const RunContext& ctx, const Config& config, Reporter& reporter, co
 }
 
 void write_startup_error(std::ostream& err, std::string_view text) {
-    err << "error: " << text << "\n";
+    err << "error: " << util::escaped(text) << "\n";
     err.clear();
 }
 

@@ -41,13 +41,21 @@ std::chrono::milliseconds lock_timeout(const EnvMap& env) {
 
 LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds timeout) {
     using Kind = LockOutcome::Kind;
-    if (auto st = platform::create_directories(state_dir); !st) {
-        return LockOutcome{Kind::failed, std::nullopt, st.error()};
-    }
     fs::path path = state_dir / "lock";
     const auto start = platform::Clock::now();
+    bool created = false;
     for (;;) {
         auto file = platform::open_for_writing(path);
+        if (!file && !created &&
+            (file.error() == std::errc::no_such_file_or_directory || file.error() == std::errc::not_a_directory)) {
+            // The state directory is made, with its parents, the first time
+            // it is missing; its own failure is the one reported.
+            created = true;
+            if (auto st = platform::create_directories(state_dir); !st) {
+                return LockOutcome{Kind::failed, std::nullopt, st.error()};
+            }
+            continue;
+        }
         if (!file) return LockOutcome{Kind::failed, std::nullopt, file.error()};
         auto taken = platform::try_lock_exclusive(*file);
         if (!taken) return LockOutcome{Kind::failed, std::nullopt, taken.error()};

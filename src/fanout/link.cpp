@@ -339,9 +339,9 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
             fs::path link = join_name(surface, name);
             EntryClass found = classify_entry(link, root, base);
             if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::dangling});
+                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
             } else if (std::holds_alternative<ForeignLink>(found)) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::foreign});
+                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::foreign});
             }
         }
     }
@@ -357,7 +357,7 @@ std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::
     for (const auto& name : *names) {
         fs::path link = join_name(directory, name);
         if (std::holds_alternative<OurLink>(classify_entry(link, root, base))) {
-            plan.push_back({name, std::move(link), std::nullopt, LinkState::duplicate});
+            plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::duplicate});
         }
     }
     sort_by_link(plan);

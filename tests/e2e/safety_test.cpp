@@ -224,6 +224,8 @@ TEST(Safety, CommonsNamesThatAreNotTextAreSkippedAndNeverLinked) {
     write_file(h / ".agents/commands/ok.md", "ok");
     // What an earlier run made of the name: a link that points nowhere.
     link(h / ".claude/skills/b\xEF\xBF\xBD" "d", "../../.agents/skills/b\xEF\xBF\xBD" "d");
+    // A link of someone else's whose name is not text is shown as text.
+    link(h / ".claude/skills/x\xff", "/elsewhere");
 
     const std::string warnings =
         "warning: Commons skills/b\\xffd: name is not valid UTF-8, skipped\n"
@@ -232,17 +234,21 @@ TEST(Safety, CommonsNamesThatAreNotTextAreSkippedAndNeverLinked) {
     EXPECT_EQ(r.out,
               "claude (.claude/skills)\n"
               "  dangling  b\xEF\xBF\xBD" "d\n"
+              "  foreign   x\xEF\xBF\xBD — not ours — left alone\n"
               "claude (.claude/commands)\n"
               "  missing   ok\n"
               "\n2 changes made.\n");
     EXPECT_EQ(r.err, warnings);
     EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(fs::is_empty(h / ".claude/skills"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(h / ".claude/skills"), fs::directory_iterator()), 1);
     EXPECT_EQ(fs::read_symlink(h / ".claude/commands/ok.md"), "../../.agents/commands/ok.md");
     EXPECT_EQ(std::distance(fs::directory_iterator(h / ".claude/commands"), fs::directory_iterator()), 1);
 
     r = h.run({"sync"});
-    EXPECT_EQ(r.out, "Everything is up to date.\n");
+    EXPECT_EQ(r.out,
+              "claude (.claude/skills)\n"
+              "  foreign   x\xEF\xBF\xBD — not ours — left alone\n"
+              "Everything is up to date.\n");
     EXPECT_EQ(r.err, warnings);
 }
 

@@ -1,8 +1,8 @@
 #include "core/fsutil.h"
 
 #include <algorithm>
-#include <optional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>

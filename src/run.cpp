@@ -16,6 +16,7 @@
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/report.h"
+#include "util/escape.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int dispatch(const RunContext& ctx, const Config& config, Reporter& reporter, co
 }
 
 void write_startup_error(std::ostream& err, std::string_view text) {
-    err << "error: " << text << "\n";
+    err << "error: " << util::escaped(text) << "\n";
     err.clear();
 }
 
@@ -96,7 +97,7 @@ int run(const std::vector<std::string>& args, const core::EnvPairs& env, std::os
 
     auto ctx = core::resolve_context(core::EnvMap(env));
     if (!ctx) {
-        write_startup_error(err, core::home_error_text);
+        write_startup_error(err, ctx.error().message);
         return 1;
     }
 

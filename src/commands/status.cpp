@@ -172,7 +172,7 @@ int status(const core::RunContext& ctx, const core::Config& config, core::Report
 
     const std::uint64_t actionable = actionable_count(plan);
     if (json) {
-        reporter.print_line(status_document(ctx, plan, actionable));
+        reporter.print_json_text(status_document(ctx, plan, actionable));
     } else {
         print_text(reporter, plan, actionable);
     }

@@ -15,7 +15,6 @@ namespace core {
 
 namespace {
 
-using util::byte_order_mark;
 
 // The file's UTF-8 text, or nothing when the file does not exist.
 util::Result<std::optional<std::string>> read_text(const fs::path& path) {
@@ -82,11 +81,9 @@ util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_
     toml::Table* table = nullptr;
     if (toml::Item* item = document->root().get(key)) table = item->as_table();
     if (!table || !table->remove(name)) return RemoveOutcome{};
-    // The document is written as rendered, without the byte-order mark the
-    // file may have begun with.
-    std::string rendered = document->render();
-    if (rendered.rfind(byte_order_mark, 0) == 0) rendered.erase(0, byte_order_mark.size());
-    return write_back(path, rendered);
+    // Rendered as read: a byte-order mark the file began with stays, as it
+    // does on every other write of the file.
+    return write_back(path, document->render());
 }
 
 }  // namespace

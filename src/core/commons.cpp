@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "util/escape.h"
+#include "util/utf8.h"
 
 namespace core {
 
@@ -49,6 +51,8 @@ std::string display_commons_warning(const CommonsWarning& w) {
             return prefix + "symlink target is missing, skipped";
         case CommonsWarning::Kind::unreadable:
             return "cannot read " + platform::lossy_text(w.path) + ": " + w.error;
+        case CommonsWarning::Kind::not_text:
+            return prefix + "name is not valid UTF-8, skipped";
     }
     return {};
 }
@@ -72,6 +76,11 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
         std::string name = platform::lossy_text(listed.name);
         if (name.starts_with(".")) {
             scan.warnings.push_back(entry_warning(Kind::dot_prefixed, family, name));
+            continue;
+        }
+        if (!util::is_utf8(listed.name)) {
+            // A link named with U+FFFD in its place would point nowhere.
+            scan.warnings.push_back(entry_warning(Kind::not_text, family, util::escaped(listed.name)));
             continue;
         }
         bool is_dir;

@@ -19,10 +19,10 @@ struct CommonsEntry {
 
 // An entry that cannot be synced, or a family directory that cannot be read.
 struct CommonsWarning {
-    enum class Kind { dot_prefixed, not_a, missing_target, unreadable };
+    enum class Kind { dot_prefixed, not_a, missing_target, unreadable, not_text };
     Kind kind;
     Family family;
-    std::string name;      // the name on disk
+    std::string name;      // the name on disk (not_text: escaped, \xff for a stray byte)
     std::string expected;  // not_a: "directory" or "markdown file"
     fs::path path;         // unreadable: the family directory
     std::string error;     // unreadable: the system's text

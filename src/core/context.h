@@ -4,10 +4,13 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "util/result.h"
 
 namespace core {
 
@@ -17,16 +20,20 @@ using EnvPairs = std::vector<std::pair<std::string, std::string>>;
 
 // The environment, read once at start. Look-ups are exact, byte for byte;
 // of two entries with the same name the later one counts. An entry whose
-// name or value is not UTF-8 text is left out.
+// name or value is not UTF-8 text is left out; `get` does not find it, and
+// `holds_non_text` tells such a value from an absent variable.
 class EnvMap {
 public:
     EnvMap() = default;
     explicit EnvMap(const EnvPairs& pairs);
 
     std::optional<std::string_view> get(std::string_view name) const;
+    // True when the variable is set to a value that is not UTF-8 text.
+    bool holds_non_text(std::string_view name) const;
 
 private:
     std::map<std::string, std::string, std::less<>> vars_;
+    std::set<std::string, std::less<>> non_text_;
 };
 
 struct RunContext {
@@ -46,7 +53,11 @@ inline constexpr std::string_view home_error_text =
 fs::path resolve_xdg_dir(const EnvMap& env, std::string_view var, const fs::path& home,
                          std::string_view suffix);
 
-// The whole context, or nothing when no home directory can be determined.
-std::optional<RunContext> resolve_context(EnvMap env);
+// "the environment variable {name} is not valid UTF-8"
+std::string non_text_variable_error(std::string_view name);
+
+// The whole context, or the start-up error: no home directory can be
+// determined (home_error_text), or a variable it reads is not UTF-8 text.
+util::Result<RunContext> resolve_context(EnvMap env);
 
 }  // namespace core

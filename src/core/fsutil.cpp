@@ -1,7 +1,10 @@
 #include "core/fsutil.h"
 
+#include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -37,12 +40,46 @@ fs::path destination_of(const fs::path& path) {
     return path;
 }
 
-fs::path temporary_beside(const fs::path& destination) {
+// ".<name>.mirthlode-": what every temporary file for `destination` begins with.
+std::string temporary_prefix(const fs::path& destination) {
     std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
-    std::string temp = "." + name + ".mirthlode-" + std::to_string(platform::process_id());
+    return "." + name + ".mirthlode-";
+}
+
+fs::path temporary_beside(const fs::path& destination) {
     fs::path result = destination;
-    result.replace_filename(temp);
+    result.replace_filename(temporary_prefix(destination) + std::to_string(platform::process_id()));
     return result;
+}
+
+bool is_decimal(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Removes the temporary files of `destination` that runs killed between
+// writing and renaming left behind: full copies, secrets included. Each
+// directory is listed once per run (under the lock no other run adds any),
+// and only regular files named as a write of `destination` names them go.
+void remove_leftover_temporaries(const fs::path& destination) {
+    static std::map<fs::path, std::vector<std::string>> candidates;  // by directory
+    const fs::path dir = destination.parent_path();
+    auto [known, added] = candidates.try_emplace(dir);
+    if (added) {
+        if (auto entries = platform::list_directory(dir.empty() ? fs::path(".") : dir)) {
+            for (auto& name : *entries) {
+                if (name.starts_with(".") && name.find(".mirthlode-") != std::string::npos) {
+                    known->second.push_back(std::move(name));
+                }
+            }
+        }
+    }
+    const std::string prefix = temporary_prefix(destination);
+    for (const std::string& name : known->second) {
+        if (!name.starts_with(prefix) || !is_decimal(std::string_view(name).substr(prefix.size()))) continue;
+        const fs::path leftover = dir / name;
+        auto meta = platform::symlink_metadata(leftover);
+        if (meta && meta->is_regular()) (void)platform::remove_file(leftover);
+    }
 }
 
 }  // namespace
@@ -73,7 +110,7 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text) {
     return normalize_path(link.parent_path() / text);
 }
 
-util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes) {
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, unsigned new_file_mode) {
     fs::path destination = destination_of(path);
     fs::path parent = destination.parent_path();
     if (auto st = platform::create_directories(parent); !st) return st.error();
@@ -85,9 +122,10 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
         kept_mode = meta->mode;
     }
 
+    remove_leftover_temporaries(destination);
     fs::path temp = temporary_beside(destination);
     TempFileGuard guard(temp);
-    auto file = platform::create_new_file(temp, kept_mode ? 0600 : 0666);
+    auto file = platform::create_new_file(temp, kept_mode ? 0600 : new_file_mode);
     if (!file) return file.error();
     if (kept_mode) {
         if (auto st = file->set_mode(*kept_mode); !st) return st.error();

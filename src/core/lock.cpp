@@ -41,13 +41,21 @@ std::chrono::milliseconds lock_timeout(const EnvMap& env) {
 
 LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds timeout) {
     using Kind = LockOutcome::Kind;
-    if (auto st = platform::create_directories(state_dir); !st) {
-        return LockOutcome{Kind::failed, std::nullopt, st.error()};
-    }
     fs::path path = state_dir / "lock";
     const auto start = platform::Clock::now();
+    bool created = false;
     for (;;) {
         auto file = platform::open_for_writing(path);
+        if (!file && !created &&
+            (file.error() == std::errc::no_such_file_or_directory || file.error() == std::errc::not_a_directory)) {
+            // The state directory is made, with its parents, the first time
+            // it is missing; its own failure is the one reported.
+            created = true;
+            if (auto st = platform::create_directories(state_dir); !st) {
+                return LockOutcome{Kind::failed, std::nullopt, st.error()};
+            }
+            continue;
+        }
         if (!file) return LockOutcome{Kind::failed, std::nullopt, file.error()};
         auto taken = platform::try_lock_exclusive(*file);
         if (!taken) return LockOutcome{Kind::failed, std::nullopt, taken.error()};
@@ -68,7 +76,13 @@ std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter) 
             reporter.report_error("another mirthlode process is running — try again when it finishes");
             break;
         case LockOutcome::Kind::failed:
-            reporter.report_error("cannot take the mirthlode lock: " + outcome.error.message());
+            if (outcome.error == platform::not_a_regular_file()) {
+                // A FIFO or a device there is refused at once: say where it is.
+                reporter.report_error("cannot take the mirthlode lock: " + (ctx.state_dir / "lock").string() +
+                                      " is not a regular file");
+            } else {
+                reporter.report_error("cannot take the mirthlode lock: " + outcome.error.message());
+            }
             break;
     }
     return std::nullopt;

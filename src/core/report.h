@@ -14,7 +14,8 @@ class Reporter {
 public:
     Reporter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-    // "{}\n" on standard output.
+    // "{}\n" on standard output. In these three, control characters and
+    // bytes that are not UTF-8 are written as escapes (\n, \u{1b}, \xff).
     void print_line(std::string_view text);
     void print_blank_line();
     // "warning: {}\n" on standard error, counted.
@@ -23,6 +24,9 @@ public:
     void report_error(std::string_view text);
     // The value pretty-printed with a two-space indent, then "\n".
     void print_json(const nlohmann::ordered_json& value);
+    // A JSON document already printed in that layout, then "\n"; its string
+    // escapes are its own, so nothing more is escaped.
+    void print_json_text(std::string_view text);
 
     std::uint64_t errors() const { return errors_; }
     std::uint64_t warnings() const { return warnings_; }
@@ -31,6 +35,9 @@ private:
     // A failed write is dropped: the run goes on and the counts stand.
     static void write(std::ostream& stream, std::string_view a, std::string_view b = {},
                       std::string_view c = {});
+    // `prefix`, the text with its control characters and broken bytes
+    // escaped, and "\n".
+    static void write_line(std::ostream& stream, std::string_view prefix, std::string_view text);
 
     std::ostream& out_;
     std::ostream& err_;

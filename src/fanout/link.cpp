@@ -142,33 +142,86 @@ EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::
 
 namespace {
 
-using TreeListing = std::vector<std::pair<std::string, std::string>>;  // relative path, bytes
+// One thing a tree holds below its directories: a file, a link (compared by
+// its text, never followed) or something else (never equal to anything).
+struct TreeLeaf {
+    std::string relative;
+    fs::path path;
+    platform::FileKind kind;
+    std::uintmax_t size;
+    std::string link_text;
+};
 
-bool walk_tree(const fs::path& dir, const std::string& prefix, TreeListing& list) {
+bool walk_tree(const fs::path& dir, const std::string& prefix, std::vector<TreeLeaf>& leaves) {
     auto names = platform::list_directory(dir);
     if (!names) return false;
     for (const auto& name : *names) {
-        const fs::path path = dir / name;
-        const std::string rel = prefix.empty() ? name : prefix + "/" + name;
-        if (platform::is_directory(path)) {
-            if (!walk_tree(path, rel, list)) return false;
+        fs::path path = dir / name;
+        std::string relative = prefix.empty() ? name : prefix + "/" + name;
+        auto meta = platform::symlink_metadata(path);
+        if (!meta) return false;
+        if (meta->is_dir()) {
+            if (!walk_tree(path, relative, leaves)) return false;
             continue;
         }
-        auto bytes = platform::read_file(path);
-        if (!bytes) return false;
-        list.emplace_back(rel, std::move(*bytes));
+        std::string text;
+        if (meta->is_symlink()) {
+            auto stored = platform::read_link(path);
+            if (!stored) return false;
+            text = stored->native();
+        }
+        leaves.push_back({std::move(relative), std::move(path), meta->kind, meta->size, std::move(text)});
     }
     return true;
 }
 
-// Every file under `root` with its bytes, sorted by relative path; nothing
-// when any part of the tree cannot be read.
-std::optional<TreeListing> list_tree(const fs::path& root) {
-    TreeListing list;
-    if (!walk_tree(root, "", list)) return std::nullopt;
-    std::stable_sort(list.begin(), list.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    return list;
+// What `root` holds, by relative path (empty directories do not show);
+// nothing when any part of the tree cannot be listed.
+std::optional<std::vector<TreeLeaf>> list_tree(const fs::path& root) {
+    std::vector<TreeLeaf> leaves;
+    if (!walk_tree(root, "", leaves)) return std::nullopt;
+    std::sort(leaves.begin(), leaves.end(), [](const auto& a, const auto& b) { return a.relative < b.relative; });
+    return leaves;
+}
+
+// Fills `buffer` from the file, short only at its end.
+util::IoResult<std::size_t> read_full(platform::File& file, std::string& buffer) {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        auto n = file.read_some(buffer.data() + filled, buffer.size() - filled);
+        if (!n) return n.error();
+        if (*n == 0) break;
+        filled += *n;
+    }
+    return filled;
+}
+
+// Two regular files with the same bytes: sizes first, then both read side by
+// side, up to the first difference.
+bool same_file_bytes(const fs::path& a, const fs::path& b) {
+    auto left = platform::open_for_reading(a);
+    if (!left) return false;
+    auto right = platform::open_for_reading(b);
+    if (!right) return false;
+    auto left_size = left->size();
+    auto right_size = right->size();
+    if (!left_size || !right_size || *left_size != *right_size) return false;
+    const auto chunk = static_cast<std::size_t>(std::min<std::uintmax_t>(*left_size + 1, 65536));
+    std::string left_chunk(chunk, '\0');
+    std::string right_chunk(chunk, '\0');
+    for (;;) {
+        auto l = read_full(*left, left_chunk);
+        auto r = read_full(*right, right_chunk);
+        if (!l || !r || *l != *r) return false;
+        if (std::string_view(left_chunk).substr(0, *l) != std::string_view(right_chunk).substr(0, *r)) return false;
+        if (*l < left_chunk.size()) return true;
+    }
+}
+
+bool same_leaf(const TreeLeaf& a, const TreeLeaf& b) {
+    if (a.relative != b.relative || a.kind != b.kind) return false;
+    if (a.kind == platform::FileKind::symlink) return a.link_text == b.link_text;
+    return a.kind == platform::FileKind::regular && a.size == b.size;
 }
 
 }  // namespace
@@ -176,16 +229,20 @@ std::optional<TreeListing> list_tree(const fs::path& root) {
 bool same_content(const fs::path& a, const fs::path& b) {
     const bool a_dir = platform::is_directory(a);
     if (a_dir != platform::is_directory(b)) return false;
-    if (a_dir) {
-        auto left = list_tree(a);
-        if (!left) return false;
-        auto right = list_tree(b);
-        return right && *left == *right;
-    }
-    auto left = platform::read_file(a);
+    if (!a_dir) return same_file_bytes(a, b);
+    auto left = list_tree(a);
     if (!left) return false;
-    auto right = platform::read_file(b);
-    return right && *left == *right;
+    auto right = list_tree(b);
+    if (!right || left->size() != right->size()) return false;
+    // Names, kinds, sizes and link texts first: a difference there costs no read.
+    for (std::size_t i = 0; i < left->size(); ++i) {
+        if (!same_leaf((*left)[i], (*right)[i])) return false;
+    }
+    for (std::size_t i = 0; i < left->size(); ++i) {
+        const TreeLeaf& leaf = (*left)[i];
+        if (leaf.kind == platform::FileKind::regular && !same_file_bytes(leaf.path, (*right)[i].path)) return false;
+    }
+    return true;
 }
 
 namespace {
@@ -284,9 +341,9 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
             fs::path link = join_name(surface, name);
             EntryClass found = classify_entry(link, root, base);
             if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::dangling});
+                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
             } else if (std::holds_alternative<ForeignLink>(found)) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::foreign});
+                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::foreign});
             }
         }
     }
@@ -302,7 +359,7 @@ std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::
     for (const auto& name : *names) {
         fs::path link = join_name(directory, name);
         if (std::holds_alternative<OurLink>(classify_entry(link, root, base))) {
-            plan.push_back({name, std::move(link), std::nullopt, LinkState::duplicate});
+            plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::duplicate});
         }
     }
     sort_by_link(plan);

@@ -31,6 +31,10 @@ util::Result<std::string> expand_text(std::string_view server_name, std::string_
         }
         std::string_view var = rest.substr(start + opener.size(), close - start - opener.size());
         std::optional<std::string_view> value = env.get(var);
+        if (env.holds_non_text(var)) {
+            return util::error("mcp server `" + std::string(server_name) + "`: ${env:" + std::string(var) +
+                               "} is not valid UTF-8");
+        }
         if (!value || value->empty()) return unset_error(server_name, var);
         result.append(*value);
         rest = rest.substr(close + 1);
@@ -76,6 +80,20 @@ bool uses_env_references(const json::Value& value) {
     if (value.is_object()) {
         for (const auto& [key, member] : value.items()) {
             if (key.find(opener) != std::string::npos || uses_env_references(member)) return true;
+        }
+    }
+    return false;
+}
+
+bool holds_env_reference(const json::Value& value) {
+    if (value.is_string()) {
+        const auto& text = value.get_ref<const std::string&>();
+        const std::size_t start = text.find(opener);
+        return start != std::string::npos && text.find('}', start + opener.size()) != std::string::npos;
+    }
+    if (value.is_array() || value.is_object()) {
+        for (const auto& element : value) {
+            if (holds_env_reference(element)) return true;
         }
     }
     return false;

@@ -19,4 +19,8 @@ util::Result<json::Value> expand_env_references(std::string_view server_name, co
 // True when "${env:" appears anywhere in the value, object keys included.
 bool uses_env_references(const json::Value& value);
 
+// True when a text of `value` (object keys excepted) holds a reference that
+// expansion replaces: "${env:" with a "}" after it.
+bool holds_env_reference(const json::Value& value);
+
 }  // namespace mcp

@@ -40,10 +40,12 @@ util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, s
     auto bytes = merged_text(path, servers_key, toml, items);
     if (!bytes) return bytes.error();
 
-    auto written = core::write_atomic(path, *bytes);
+    // A file made here to hold resolved secrets is readable by its owner only.
+    const bool secrets = writes_resolved_values(items);
+    auto written = core::write_atomic(path, *bytes, secrets ? 0600 : 0666);
     if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
     MergeOutcome outcome{*written, std::nullopt};
-    if (writes_resolved_values(items)) {
+    if (secrets) {
         auto meta = platform::metadata(*written);
         if (meta && (meta->mode & readable_by_group_or_others)) outcome.mode = meta->mode;
     }

@@ -169,7 +169,12 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
             McpItem& item = add(name, state);
             item.keys = std::move(keys);
             item.expected = std::move(*expected);
-            item.resolved = uses_env || (tweak && uses_env_references(*tweak));
+            // Only what the dialect keeps counts: a reference in a key it drops
+            // puts no secret into the agent's file.
+            if (uses_env || (tweak && uses_env_references(*tweak))) {
+                auto unexpanded = translate_server(name, server, spec->dialect, ctx.env, tweak, false);
+                item.resolved = unexpanded && holds_env_reference(*unexpanded);
+            }
         }
 
         for (const auto& [name, entry] : table.members()) {

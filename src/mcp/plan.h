@@ -33,7 +33,7 @@ struct McpItem {
     std::optional<json::Value> expected;  // managed, missing and drifted only
     std::string servers_key;
     bool toml = false;
-    bool resolved = false;  // the server or its Tweak uses "${env:"
+    bool resolved = false;  // the expected entry holds a value expanded from "${env:VAR}"
     McpState state = McpState::managed;
 };
 

@@ -44,7 +44,44 @@ int open_retrying(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
+class FileKindCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "file kind"; }
+    std::string message(int) const override { return "not a regular file"; }
+};
+
+// Keeps `fd` when it is a regular file, its status in `st`; otherwise
+// closes it and says why.
+IoResult<File> regular_only(int fd, struct stat& st) {
+    File file(fd);
+    if (::fstat(fd, &st) != 0) return last_error();
+    if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (!S_ISREG(st.st_mode)) return not_a_regular_file();
+    return file;
+}
+
+// Opens for reading without waiting on a FIFO or a device.
+IoResult<File> open_regular_for_reading(const fs::path& path, struct stat& st) {
+    int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return last_error();
+    return regular_only(fd, st);
+}
+
+// Opens for writing without waiting for a FIFO's reader or a device; a FIFO
+// without a reader, or a socket, answers ENXIO.
+IoResult<File> open_regular_for_writing(const fs::path& path, int flags) {
+    int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | flags, 0666);
+    if (fd < 0) return errno == ENXIO ? not_a_regular_file() : last_error();
+    struct stat st;
+    return regular_only(fd, st);
+}
+
 }  // namespace
+
+std::error_code not_a_regular_file() {
+    static const FileKindCategory category;
+    return std::error_code(1, category);
+}
 
 IoResult<Metadata> symlink_metadata(const fs::path& path) {
     struct stat st;
@@ -124,26 +161,35 @@ IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
 
 std::string lossy_text(const fs::path& path) { return util::lossy_utf8(path.native()); }
 
-IoResult<std::string> read_file(const fs::path& path) {
-    // Without O_NONBLOCK a FIFO would block the open until a writer came.
-    int fd = open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return last_error();
-    File file(fd);
+IoResult<File> open_for_reading(const fs::path& path) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return last_error();
-    // A FIFO, socket or device has no end to read to: it is no file of ours.
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::operation_not_supported);
-    std::string data;
-    char buf[65536];
+    return open_regular_for_reading(path, st);
+}
+
+IoResult<std::string> read_file(const fs::path& path) {
+    struct stat st;
+    auto file = open_regular_for_reading(path, st);
+    if (!file) return file.error();
+    const auto size = static_cast<std::uintmax_t>(st.st_size);
+    if (size > read_limit) return std::make_error_code(std::errc::file_too_large);
+
+    // One read of the size the system reports, plus a byte to see the end; a
+    // file that grew meanwhile is read on in chunks.
+    std::string data(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t filled = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return last_error();
+        if (filled == data.size()) {
+            if (data.size() > read_limit) return std::make_error_code(std::errc::file_too_large);
+            data.resize(data.size() + 65536);
         }
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
+        auto n = file->read_some(data.data() + filled, data.size() - filled);
+        if (!n) return n.error();
+        if (*n == 0) break;
+        filled += *n;
+        // The whole reported size in a read that asked for more is the end.
+        if (filled == size && filled < data.size()) break;
     }
+    data.resize(filled);
     return data;
 }
 
@@ -216,6 +262,20 @@ File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+IoResult<std::uintmax_t> File::size() const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return last_error();
+    return static_cast<std::uintmax_t>(st.st_size);
+}
+
+IoResult<std::size_t> File::read_some(char* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) return last_error();
+    }
+}
+
 IoStatus File::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd_, bytes.data(), bytes.size());
@@ -251,18 +311,13 @@ IoResult<File> create_new_file(const fs::path& path, unsigned mode) {
     return File(fd);
 }
 
-IoResult<File> open_for_writing(const fs::path& path) {
-    int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
-    if (fd < 0) return last_error();
-    return File(fd);
-}
+IoResult<File> open_for_writing(const fs::path& path) { return open_regular_for_writing(path, 0); }
 
 IoStatus write_file(const fs::path& path, std::string_view bytes) {
-    int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return last_error();
-    File file(fd);
-    if (auto st = file.write_all(bytes); !st) return st;
-    return file.close();
+    auto file = open_regular_for_writing(path, O_TRUNC);
+    if (!file) return file.error();
+    if (auto st = file->write_all(bytes); !st) return st;
+    return file->close();
 }
 
 IoStatus copy_file(const fs::path& from, const fs::path& to) {

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,7 +63,16 @@ IoResult<std::vector<DirEntry>> list_directory_entries(const fs::path& dir);
 // The path as UTF-8 text; each maximal invalid byte sequence becomes U+FFFD.
 std::string lossy_text(const fs::path& path);
 
-// The whole file as bytes.
+// The refusal of a path that holds a FIFO, a device, a socket or anything
+// else that is not a regular file where a file is expected: "not a regular file".
+std::error_code not_a_regular_file();
+// The most a whole-file read takes; a longer file is refused with
+// std::errc::file_too_large.
+inline constexpr std::uintmax_t read_limit = std::uintmax_t{256} << 20;
+
+// The whole file as bytes. Opened without waiting; a directory is refused
+// with std::errc::is_a_directory, anything else that is not a regular file
+// with not_a_regular_file(), a file above read_limit with file_too_large.
 IoResult<std::string> read_file(const fs::path& path);
 
 // Creates the directory and every missing parent; an existing directory is fine.
@@ -85,7 +96,7 @@ IoStatus rename_no_replace(const fs::path& from, const fs::path& to);
 // touches anything, as a move between two file systems does.
 void fail_next_rename_for_testing(std::error_code error);
 
-// A file opened for writing; closed when the handle goes away.
+// An open file; closed when the handle goes away.
 class File {
 public:
     File() = default;
@@ -98,6 +109,10 @@ public:
 
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // The file's size in bytes.
+    IoResult<std::uintmax_t> size() const;
+    // Up to `size` bytes into `buffer`, retrying an interrupted read; 0 at the end.
+    IoResult<std::size_t> read_some(char* buffer, std::size_t size);
     // Writes every byte, retrying interrupted and short writes.
     IoStatus write_all(std::string_view bytes);
     // Flushes the file's data to disk.
@@ -110,12 +125,17 @@ private:
     int fd_ = -1;
 };
 
+// A regular file opened for reading, without waiting on a FIFO or a device;
+// refused as read_file refuses what is not a regular file.
+IoResult<File> open_for_reading(const fs::path& path);
 // Creates a new file for writing; fails when anything exists at the path.
 // `mode` is handed to the system, which applies the umask.
 IoResult<File> create_new_file(const fs::path& path, unsigned mode = 0666);
 // Opens a file for writing, creating it when missing, never truncating.
+// Anything there that is not a regular file is refused, without waiting.
 IoResult<File> open_for_writing(const fs::path& path);
 // Writes the whole file in place: created when missing, else truncated.
+// Anything there that is not a regular file is refused, without waiting.
 IoStatus write_file(const fs::path& path, std::string_view bytes);
 // Copies the bytes and permission bits of the regular file `from` (a link
 // followed) to a new file at `to`, flushed to disk. Fails when anything

@@ -186,14 +186,14 @@ TEST_F(AgentFiles, TomlSyntaxErrorPositionCountsBytes) {
     EXPECT_EQ(core::invalid_toml_text("", 0), "invalid TOML (line 1, column 1)");
 }
 
-TEST_F(AgentFiles, TomlRemovalKeepsTheRestOfTheDocumentButNotTheByteOrderMark) {
+TEST_F(AgentFiles, TomlRemovalKeepsTheRestOfTheDocumentAndTheByteOrderMark) {
     auto path = file(bom + "# codex\nmodel = \"o3\"\n\n[mcp_servers.a]\ncommand = \"a\"  # first\n\n"
                            "[mcp_servers.x]\ncommand = \"x\"\n\n[mcp_servers.b]\ncommand = \"b\"\n",
                      "config.toml");
     expect_removed(path, "mcp_servers", true, "x");
     EXPECT_EQ(read_file(path),
-              "# codex\nmodel = \"o3\"\n\n[mcp_servers.a]\ncommand = \"a\"  # first\n\n"
-              "[mcp_servers.b]\ncommand = \"b\"\n");
+              bom + "# codex\nmodel = \"o3\"\n\n[mcp_servers.a]\ncommand = \"a\"  # first\n\n"
+                    "[mcp_servers.b]\ncommand = \"b\"\n");
 }
 
 TEST_F(AgentFiles, TomlBlankOrWithoutTheEntryRemovesNothing) {

@@ -100,13 +100,16 @@ TEST(CommonsScan, MissingFamilyIsEmptyAndUnreadableIsOneWarning) {
                   std::make_error_code(std::errc::not_a_directory).message());
 }
 
-TEST(CommonsScan, NamesThatAreNotUtf8AreShownLossilyButFoundOnDisk) {
+TEST(CommonsScan, NamesThatAreNotUtf8AreSkippedWithTheirBytesEscaped) {
     TempDir commons;
-    write_file(commons / "commands/bad\xFF.md", "x");
+    write_file(commons / "commands/bad\xFF\x1B.md", "x");
+    write_file(commons / "commands/good.md", "x");
     auto scan = scan_commons_family(commons.path(), Family::commands);
     ASSERT_EQ(scan.entries.size(), 1u);
-    EXPECT_EQ(scan.entries[0].name, "bad\xEF\xBF\xBD");
-    EXPECT_TRUE(fs::exists(scan.entries[0].path));
+    EXPECT_EQ(scan.entries[0].name, "good");
+    ASSERT_EQ(scan.warnings.size(), 1u);
+    EXPECT_EQ(display_commons_warning(scan.warnings[0]),
+              "Commons commands/bad\\xff\\u{1b}.md: name is not valid UTF-8, skipped");
 }
 
 }  // namespace

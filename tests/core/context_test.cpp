@@ -20,11 +20,19 @@ TEST(EnvMap, LooksUpExactNamesAndKeepsTheLaterDuplicate) {
     EXPECT_EQ(env.get("MISSING"), std::nullopt);
 }
 
-TEST(EnvMap, LeavesOutEntriesThatAreNotText) {
-    EnvMap env({{"HOME", "/h\xff"}, {"B\xc0" "AD", "x"}, {"OK", "ü"}});
+TEST(EnvMap, LeavesOutEntriesThatAreNotTextButKnowsTheyAreSet) {
+    EnvMap env({{"HOME", "/h\xff"}, {"B\xc0" "AD", "x"}, {"OK", "ü"}, {"LATER", "\xff"}, {"LATER", "/ok"},
+                {"SPOILT", "/ok"}, {"SPOILT", "\xff"}});
     EXPECT_EQ(env.get("HOME"), std::nullopt);
+    EXPECT_TRUE(env.holds_non_text("HOME"));
     EXPECT_EQ(env.get("B\xc0" "AD"), std::nullopt);
     EXPECT_EQ(env.get("OK"), "ü");
+    EXPECT_FALSE(env.holds_non_text("OK"));
+    // Of two entries with the same name the later one counts, text or not.
+    EXPECT_EQ(env.get("LATER"), "/ok");
+    EXPECT_FALSE(env.holds_non_text("LATER"));
+    EXPECT_EQ(env.get("SPOILT"), std::nullopt);
+    EXPECT_TRUE(env.holds_non_text("SPOILT"));
 }
 
 TEST(ResolveContext, ComposesTheDirectoriesOfTheRun) {

@@ -140,20 +140,25 @@ TEST_F(WriteAtomicFailure, DestinationIsADirectory) {
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"file.json", "sub"}));
 }
 
-TEST_F(WriteAtomicFailure, StaleTemporaryFailsOnceAndIsCleared) {
-    write_file(dir / temp_name_of("file.json"), "left by a crashed run");
-    auto first = write_atomic(path, "new");
-    ASSERT_FALSE(first);
-    EXPECT_EQ(first.error(), std::errc::file_exists);
-    ExpectUntouched();
-    ASSERT_TRUE(write_atomic(path, "new"));
-    EXPECT_EQ(read_file(path), "new");
+TEST(WriteAtomic, RemovesTheTemporariesKilledRunsLeftBesideItsFileOnly) {
+    TempDir dir;
+    write_file(dir / "file.json", "old");
+    const std::vector<std::string> leftovers = {temp_name_of("file.json"), ".file.json.mirthlode-1",
+                                                ".odd\xEF\xBF\xBD.json.mirthlode-77"};
+    const std::set<std::string> kept = {".file.json.mirthlode-", ".file.json.mirthlode-12x",
+                                        ".other.json.mirthlode-5", "file.json.mirthlode-5", ".file.json.mirthlode-9"};
+    for (const auto& name : leftovers) write_file(dir / name, "secret copy");
+    for (const auto& name : kept) write_file(dir / name, "someone's");
+    fs::remove(dir / ".file.json.mirthlode-9");
+    fs::create_directory(dir / ".file.json.mirthlode-9");  // not a file: never ours
 
+    ASSERT_TRUE(write_atomic(dir / "file.json", "new"));
     // A name that is not text names its temporary with a replacement character.
-    write_file(dir / temp_name_of("odd\xEF\xBF\xBD.json"), "left by a crashed run");
-    auto odd = write_atomic(dir / "odd\xFF.json", "new");
-    ASSERT_FALSE(odd);
-    EXPECT_EQ(odd.error(), std::errc::file_exists);
+    ASSERT_TRUE(write_atomic(dir / "odd\xFF.json", "new"));
+    std::set<std::string> expected = kept;
+    expected.insert({"file.json", "odd\xFF.json"});
+    EXPECT_EQ(names_in(dir.path()), expected);
+    EXPECT_EQ(read_file(dir / "file.json"), "new");
 }
 
 TEST_F(WriteAtomicFailure, ParentCannotBeCreated) {

@@ -79,7 +79,7 @@ TEST(Adopt, AnIdenticalCommonsCopyIsRelinkedAVariantIsRefused) {
     // not follow it.
     write_file(h / "outside.txt", "keep me");
     fs::create_symlink("../../../outside.txt", h.review() / "notes.txt");
-    fs::copy(h.review(), commons_copy);
+    fs::copy(h.review(), commons_copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 
     write_file(commons_copy / "SKILL.md", "# the Commons review\n");
     const auto before = snapshot(h.path());

@@ -51,6 +51,9 @@ TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
         {"[targets]\npi = false\n\n[mcp.fs]\nagents = [\"claude\"]\n# end\n", {AgentsEdit::Kind::restore, {}, {false, {}}},
          false, "[targets]\npi = false\n# end\n"},
         {"[mcp.fs]\nagents = [\"claude\"]\n", {AgentsEdit::Kind::restore, {}, {true, {}}}, false, "[mcp.fs]\n"},
+        // A table that had no header line before the run gets none back.
+        {"[mcp.fs]\nagents = [\"claude\"]\n# t\n[mcp.fs.tweaks.codex]\nx = 1\n",
+         {AgentsEdit::Kind::restore, {}, {true, {}, true}}, false, "# t\n[mcp.fs.tweaks.codex]\nx = 1\n"},
         {"[mcp.fs]\nagents = [\"claude\"]\n",
          {AgentsEdit::Kind::restore, {}, {true, toml::Value::array(toml::Array({toml::Value::string("cline")}))}},
          false, "[mcp.fs]\nagents = [\"cline\"]\n"},

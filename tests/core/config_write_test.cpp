@@ -51,9 +51,6 @@ TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
         {"[targets]\npi = false\n\n[mcp.fs]\nagents = [\"claude\"]\n# end\n", {AgentsEdit::Kind::restore, {}, {false, {}}},
          false, "[targets]\npi = false\n# end\n"},
         {"[mcp.fs]\nagents = [\"claude\"]\n", {AgentsEdit::Kind::restore, {}, {true, {}}}, false, "[mcp.fs]\n"},
-        // A table that had no header line before the run gets none back.
-        {"[mcp.fs]\nagents = [\"claude\"]\n# t\n[mcp.fs.tweaks.codex]\nx = 1\n",
-         {AgentsEdit::Kind::restore, {}, {true, {}, true}}, false, "# t\n[mcp.fs.tweaks.codex]\nx = 1\n"},
         {"[mcp.fs]\nagents = [\"claude\"]\n",
          {AgentsEdit::Kind::restore, {}, {true, toml::Value::array(toml::Array({toml::Value::string("cline")}))}},
          false, "[mcp.fs]\nagents = [\"cline\"]\n"},
@@ -66,6 +63,23 @@ TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
         auto saved = core::write_mcp_settings(config_dir, "fs", c.agents, c.tweak ? &tweak : nullptr, "codex");
         ASSERT_TRUE(saved) << saved.error().message;
         EXPECT_EQ(read_file(config_dir / "mirthlode.toml"), c.after) << (c.before ? c.before : "(no file)");
+    }
+}
+
+// A list one save of a run wrote and a later save takes back leaves the
+// server's part as the run found it, header line or none.
+TEST(SaveMcpConfig, AListTakenBackLeavesTheServerAsItWas) {
+    for (const char* text : {"[targets]\npi = false\n", "# t\n[mcp.fs.tweaks.codex]\nx = 1\n",
+                             "[mcp.fs] # fs\nagents = [ \"codex\" ] # mine\n",
+                             "[mcp.fs]\n\n[mcp.fs.tweaks.codex]\nx = 1\n"}) {
+        TempDir dir;
+        write_file(dir / "mirthlode.toml", text);
+        auto first = core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), nullptr, "claude");
+        ASSERT_TRUE(first) << first.error().message;
+        EXPECT_NE(read_file(dir / "mirthlode.toml"), text);
+        const AgentsEdit restore{AgentsEdit::Kind::restore, {}, *first};
+        ASSERT_TRUE(core::write_mcp_settings(dir.path(), "fs", restore, nullptr, "codex"));
+        EXPECT_EQ(read_file(dir / "mirthlode.toml"), text);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "core/agents.h"
 #include "core/lock.h"
 #include "mcp/adopt.h"
+#include "mcp/dialect.h"
 #include "mcp/diff.h"
 #include "mcp/read_back.h"
 #include "mcp/servers.h"
@@ -111,7 +112,11 @@ bool Adoption::adopt(const Candidate& candidate) {
                       "discard");
     }
 
-    const core::Tweak* tweak = read->tweak.empty() ? nullptr : &read->tweak;
+    // The Tweak as mirthlode.toml will hold it: TOML has no null, so a null
+    // inside one of its objects does not come back and must count as lost.
+    core::Tweak stored = read->tweak;
+    mcp::drop_null_entries(stored);
+    const core::Tweak* tweak = stored.empty() ? nullptr : &stored;
     auto differing = mcp::translate_and_diff(name, read->server, spec.dialect, &entry, ctx_.env, tweak);
     if (!differing) return refuse(differing.error().message);
     if (!differing->empty()) {

@@ -93,6 +93,8 @@ void edit_agents(toml::Table& table, const AgentsEdit& edit) {
                 toml::Table bare = toml::Table::new_implicit();
                 for (const toml::Entry& entry : table) bare.set(entry.key(), entry.item());
                 table = std::move(bare);
+            } else if (edit.before.implicit) {
+                table.set_implicit(true);
             }
         }
         break;
@@ -116,7 +118,10 @@ util::Result<McpSettingsBefore> write_mcp_settings(const fs::path& config_dir, c
     toml::Table* mcp = table_under(config->document.root(), "mcp");
     if (!mcp) return util::error("`mcp` in mirthlode.toml is not a table — left untouched");
     McpSettingsBefore before;
-    before.had_table = mcp->get(server) != nullptr;
+    if (const toml::Item* found = mcp->get(server)) {
+        before.had_table = true;
+        before.implicit = found->as_table() && found->as_table()->is_implicit();
+    }
     toml::Table* table = table_under(*mcp, server);
     if (!table) return util::error("mcp." + server + " in mirthlode.toml is not a table — left untouched");
     if (const toml::Item* list = table->get("agents"); list && list->as_value()) before.agents = *list->as_value();

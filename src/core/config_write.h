@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 struct McpSettingsBefore {
     bool had_table = false;             // mcp.<server> was there
     std::optional<toml::Value> agents;  // its `agents` value, as written
+    bool implicit = false;              // it had no header line of its own
 };
 
 // What a save does to the server's `agents` list.

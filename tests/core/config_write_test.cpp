@@ -66,6 +66,23 @@ TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
     }
 }
 
+// A list one save of a run wrote and a later save takes back leaves the
+// server's part as the run found it, header line or none.
+TEST(SaveMcpConfig, AListTakenBackLeavesTheServerAsItWas) {
+    for (const char* text : {"[targets]\npi = false\n", "# t\n[mcp.fs.tweaks.codex]\nx = 1\n",
+                             "[mcp.fs] # fs\nagents = [ \"codex\" ] # mine\n",
+                             "[mcp.fs]\n\n[mcp.fs.tweaks.codex]\nx = 1\n"}) {
+        TempDir dir;
+        write_file(dir / "mirthlode.toml", text);
+        auto first = core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), nullptr, "claude");
+        ASSERT_TRUE(first) << first.error().message;
+        EXPECT_NE(read_file(dir / "mirthlode.toml"), text);
+        const AgentsEdit restore{AgentsEdit::Kind::restore, {}, *first};
+        ASSERT_TRUE(core::write_mcp_settings(dir.path(), "fs", restore, nullptr, "codex"));
+        EXPECT_EQ(read_file(dir / "mirthlode.toml"), text);
+    }
+}
+
 TEST(SaveMcpConfig, KeepsByteOrderMarkAndCrlfAndWritesNothingUnchanged) {
     TempDir dir;
     const auto file = dir / "mirthlode.toml";

@@ -119,6 +119,9 @@ TEST(McpAdopt, Refusals) {
         {{"mcp", "adopt", "claude/lost"}, "", "error: `lost` in claude: gone cannot be represented faithfully — not adopted\n", 1},
         {{"mcp", "adopt", "claude/deep"}, "",
          "error: mcp.deep.tweaks.claude: `list` has a value TOML cannot hold\n", 1},
+        // mirthlode.toml cannot hold the null inside the Tweak's object.
+        {{"mcp", "adopt", "claude/nested"}, "",
+         "error: `nested` in claude: opts cannot be represented faithfully — not adopted\n", 1},
     };
     for (const Case& c : cases) {
         Home h;
@@ -127,7 +130,7 @@ TEST(McpAdopt, Refusals) {
         fs::create_directories(h / ".pi");
         write_file(h / ".claude.json", R"({"mcpServers": {"fs": {"command": "mine"}, "a/b": {"command": "x"},
             "same": {"command": "s"}, "off": {"command": "o"}, "lost": {"command": "l", "gone": null},
-            "deep": {"command": "d", "list": [{"x": 1}]}}})");
+            "deep": {"command": "d", "list": [{"x": 1}]}, "nested": {"command": "n", "opts": {"a": null, "b": 1}}}})");
         const std::string commons = R"({"mcpServers": {"fs": {"command": "theirs"}, "same": {"command": "s"},
             "off": {"command": "o", "disabled": true}}})";
         write_file(h / ".agents/mcp.json", commons);

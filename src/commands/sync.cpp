@@ -250,7 +250,8 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
         if (!lock) return 1;
     }
 
-    const SyncPlan plan = plan_sync(ctx, config);
+    // Sync lists no linked entry: it keeps no record of them.
+    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_linked = false});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
 
     SectionWriter writer(ctx, reporter, dry_run);

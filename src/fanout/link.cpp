@@ -253,16 +253,22 @@ private:
 
 std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                   const std::vector<core::CommonsEntry>& entries) {
+    std::size_t linked = 0;
+    return plan_links(surface, root, entries, true, linked);
+}
+
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                  std::size_t& linked) {
     const fs::path base = link_base(surface, root);
     ExpectedTexts expected_text(base);
     std::unordered_set<std::string_view> wanted;
     for (const auto& entry : entries) wanted.insert(entry.file_name);
 
     std::vector<LinkEntry> plan;
-    plan.reserve(entries.size());
+    if (keep_linked) plan.reserve(entries.size());
     auto dir = platform::open_directory(surface);
     for (const auto& entry : entries) {
-        fs::path link = join_name(surface, entry.file_name);
         std::string expected = expected_text(entry);
         // The common case, a link already in canonical form, costs one system
         // call: `base` is where its text is followed from and the entry exists.
@@ -271,6 +277,11 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
             auto text = platform::read_link_in(*dir, entry.file_name);
             canonical = text && *text == expected;
         }
+        if (canonical && !keep_linked) {
+            ++linked;
+            continue;
+        }
+        fs::path link = join_name(surface, entry.file_name);
         LinkState state = canonical ? LinkState::linked
                                     : wanted_state(classify_entry(link, root, base), link, entry, expected);
         plan.push_back({entry.name, std::move(link), std::move(expected), state});

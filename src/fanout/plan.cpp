@@ -1,11 +1,14 @@
 #include "fanout/plan.h"
 
+#include <array>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <utility>
 
 #include "core/agents.h"
 #include "core/commons.h"
+#include "platform/tasks.h"
 
 namespace fanout {
 
@@ -28,35 +31,65 @@ std::optional<std::string> leftover_dir(const core::Target& target, core::Family
     return std::string(target.spec->skills_dir);
 }
 
-void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets,
-                        SyncPlan& plan) {
-    for (core::Family family : core::all_families) {
-        core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
-        for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
-        for (const auto& target : targets) {
-            if (auto dir = surface_of(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, plan_links(ctx.home / *dir, ctx.commons, scan.entries)});
-            } else if (auto dir = leftover_dir(target, family)) {
-                plan.link_sections.push_back(
-                    {target.name, *dir, find_leftover_links(ctx.home / *dir, ctx.commons)});
-            }
+// The sections of one family, in target order.
+struct FamilyPlan {
+    std::vector<std::string> warnings;
+    std::vector<LinkSection> sections;
+};
+
+FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<core::Target>& targets,
+                       core::Family family, const PlanOptions& options) {
+    FamilyPlan plan;
+    const core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
+    for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
+    std::vector<bool> leftover;
+    for (const auto& target : targets) {
+        if (auto dir = surface_of(target, family)) {
+            plan.sections.push_back({target.name, *dir, {}});
+            leftover.push_back(false);
+        } else if (auto dir = leftover_dir(target, family)) {
+            plan.sections.push_back({target.name, *dir, {}});
+            leftover.push_back(true);
         }
     }
+    // Sections only read: they are checked side by side.
+    platform::run_parallel(plan.sections.size(), [&](std::size_t i) {
+        LinkSection& section = plan.sections[i];
+        const fs::path dir = ctx.home / section.surface_dir;
+        if (leftover[i]) {
+            section.entries = find_leftover_links(dir, ctx.commons);
+        } else {
+            section.entries = plan_links(dir, ctx.commons, scan.entries, options.keep_linked, section.linked);
+        }
+    });
+    return plan;
 }
 
 }  // namespace
 
-SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
+SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, const PlanOptions& options) {
     SyncPlan plan;
     const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
-    plan_link_sections(ctx, targets, plan);
-    plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md");
 
-    plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json");
-    RenderPlan rendered = plan_rendered_commands(ctx.home, targets, ctx.commons);
-    plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks");
+    // The planners only read, each its own files: they run side by side and
+    // their results are put together in the order of the report.
+    std::array<FamilyPlan, core::all_families.size()> families;
+    RenderPlan rendered;
+    const std::array<std::function<void()>, families.size() + 4> planners{
+        [&] { families[0] = plan_family(ctx, targets, core::all_families[0], options); },
+        [&] { families[1] = plan_family(ctx, targets, core::all_families[1], options); },
+        [&] { families[2] = plan_family(ctx, targets, core::all_families[2], options); },
+        [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
+        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json"); },
+        [&] { rendered = plan_rendered_commands(ctx.home, targets, ctx.commons); },
+        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
+    };
+    platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });
 
+    for (FamilyPlan& family : families) {
+        std::move(family.warnings.begin(), family.warnings.end(), std::back_inserter(plan.warnings));
+        std::move(family.sections.begin(), family.sections.end(), std::back_inserter(plan.link_sections));
+    }
     plan.rendered = std::move(rendered.items);
     for (auto* blocking : {&plan.mcp.errors, &rendered.errors, &plan.hooks.errors}) {
         std::move(blocking->begin(), blocking->end(), std::back_inserter(plan.errors));

@@ -27,7 +27,13 @@ struct SyncPlan {
     std::vector<std::string> errors;     // planning errors that block every section
 };
 
+struct PlanOptions {
+    // Keep a record of every link entry found linked. Without it a section
+    // holds only the entries that are not linked, and counts the others.
+    bool keep_linked = true;
+};
+
 // Reads the Commons, the configuration and the agents' files; changes nothing.
-SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config);
+SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, const PlanOptions& options = {});
 
 }  // namespace fanout

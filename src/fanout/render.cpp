@@ -9,6 +9,7 @@
 #include "json/json.h"
 #include "core/text_file.h"
 #include "platform/platform.h"
+#include "platform/tasks.h"
 #include "toml/toml.h"
 #include "util/text.h"
 
@@ -75,14 +76,23 @@ struct CommandSource {
 // The commands that can be read; the others' errors go to `errors`.
 std::vector<CommandSource> read_commands(const std::vector<core::CommonsEntry>& entries,
                                          std::vector<std::string>& errors) {
-    std::vector<CommandSource> sources;
-    for (const core::CommonsEntry& entry : entries) {
-        const auto text = core::read_text_file(entry.path);
-        if (!text) {
-            errors.push_back(text.error().message);
-            continue;
+    // Read side by side, in blocks; kept and reported in the entries' order.
+    std::vector<std::optional<util::Result<FrontMatter>>> read(entries.size());
+    platform::for_each_parallel(entries.size(), [&](std::size_t i) {
+        auto text = core::read_text_file(entries[i].path);
+        if (text) {
+            read[i].emplace(parse_front_matter(*text));
+        } else {
+            read[i].emplace(text.error());
         }
-        sources.push_back({entry, parse_front_matter(*text)});
+    });
+    std::vector<CommandSource> sources;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (*read[i]) {
+            sources.push_back({entries[i], std::move(*read[i]).value()});
+        } else {
+            errors.push_back(read[i]->error().message);
+        }
     }
     return sources;
 }
@@ -194,16 +204,27 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
         const fs::path dir = home / target.spec->commands_dir;
         const std::string_view extension = format == core::RenderFormat::toml ? "toml" : "json";
 
-        for (const CommandSource& source : sources) {
+        // Rendered and compared with the disk side by side, in blocks; kept
+        // in the commands' order.
+        std::vector<std::optional<util::Result<RenderedCommand>>> done(sources.size());
+        platform::for_each_parallel(sources.size(), [&](std::size_t i) {
+            const CommandSource& source = sources[i];
             auto rendered = render_command(format, source.parsed.description, source.parsed.body);
             if (!rendered) {
-                plan.errors.push_back(rendered.error().message);
-                continue;
+                done[i].emplace(rendered.error());
+                return;
             }
             const std::string& name = source.entry.name;
             fs::path path = dir / (name + "." + std::string(extension));
             const RenderState state = state_on_disk(path, *rendered);
-            plan.items.push_back({target.name, name, std::move(path), std::move(rendered).value(), state});
+            done[i].emplace(RenderedCommand{target.name, name, std::move(path), std::move(rendered).value(), state});
+        });
+        for (auto& item : done) {
+            if (*item) {
+                plan.items.push_back(std::move(*item).value());
+            } else {
+                plan.errors.push_back(item->error().message);
+            }
         }
         plan_orphans(target, dir, scan.entries, plan.items);
     }

@@ -1,6 +1,7 @@
 #include "mcp/plan.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "mcp/env_refs.h"
 #include "mcp/json_object.h"
 #include "platform/platform.h"
+#include "platform/tasks.h"
 
 namespace mcp {
 
@@ -73,6 +75,69 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
+// The items of one key-merge agent; translation errors go to the plan's
+// `errors`, each text once.
+void plan_target(const core::RunContext& ctx, const core::Target& target,
+                 const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
+                 McpPlan& plan) {
+    ErrorList errors(plan.errors);
+    const core::AgentSpec* spec = target.spec;
+    McpItem base;
+    base.agent = target.name;
+    base.file = ctx.home / fs::path(spec->mcp_file);
+    base.servers_key = std::string(spec->servers_key);
+    base.toml = spec->config_format == core::ConfigFormat::toml;
+
+    auto read = core::read_config_table(base.file, spec->servers_key, base.toml);
+    if (!read) {
+        plan.read_errors.push_back(read.error().message);
+        return;
+    }
+    const AgentTable table(std::move(*read));
+    auto add = [&](const std::string& server, McpState state) -> McpItem& {
+        McpItem& item = plan.items.emplace_back(base);
+        item.server = server;
+        item.state = state;
+        return item;
+    };
+
+    for (const auto& [name, server, uses_env, settings] : commons) {
+        const json::Value* held = table.find(name);
+        if (is_disabled(server)) {
+            if (held) add(name, McpState::disabled);
+            continue;
+        }
+        if (allowlist_excludes(settings, target.name)) {
+            if (held) add(name, McpState::stranded);
+            continue;
+        }
+        const core::Tweak* tweak = tweak_for(settings, target.name);
+        auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
+        if (!expected) {
+            errors.add(expected.error().message);
+            continue;
+        }
+        McpState state = McpState::missing;
+        std::vector<std::string> keys;
+        if (held) {
+            if (json::equal(*held, *expected)) {
+                state = McpState::managed;
+            } else {
+                state = McpState::drifted;
+                keys = diff_server_entries(held, *expected);
+            }
+        }
+        McpItem& item = add(name, state);
+        item.keys = std::move(keys);
+        item.expected = std::move(*expected);
+        item.resolved = uses_env || (tweak && uses_env_references(*tweak));
+    }
+
+    for (const auto& [name, entry] : table.members()) {
+        if (!commons_names.count(name)) add(name, McpState::foreign);
+    }
+}
+
 }  // namespace
 
 std::string_view state_word(McpState state) {
@@ -118,63 +183,20 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
                            found == config.mcp.end() ? nullptr : &found->second});
     }
 
+    // Each agent's file is read and compared on its own, side by side with
+    // the others; the results are put together in target order.
+    std::vector<const core::Target*> agents;
     for (const core::Target& target : targets) {
-        const core::AgentSpec* spec = target.spec;
-        if (!spec || spec->mcp != core::McpMechanism::key_merge) continue;
-        McpItem base;
-        base.agent = target.name;
-        base.file = ctx.home / fs::path(spec->mcp_file);
-        base.servers_key = std::string(spec->servers_key);
-        base.toml = spec->config_format == core::ConfigFormat::toml;
-
-        auto read = core::read_config_table(base.file, spec->servers_key, base.toml);
-        if (!read) {
-            plan.read_errors.push_back(read.error().message);
-            continue;
-        }
-        const AgentTable table(std::move(*read));
-        auto add = [&](const std::string& server, McpState state) -> McpItem& {
-            McpItem& item = plan.items.emplace_back(base);
-            item.server = server;
-            item.state = state;
-            return item;
-        };
-
-        for (const auto& [name, server, uses_env, settings] : commons) {
-            const json::Value* held = table.find(name);
-            if (is_disabled(server)) {
-                if (held) add(name, McpState::disabled);
-                continue;
-            }
-            if (allowlist_excludes(settings, target.name)) {
-                if (held) add(name, McpState::stranded);
-                continue;
-            }
-            const core::Tweak* tweak = tweak_for(settings, target.name);
-            auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
-            if (!expected) {
-                errors.add(expected.error().message);
-                continue;
-            }
-            McpState state = McpState::missing;
-            std::vector<std::string> keys;
-            if (held) {
-                if (json::equal(*held, *expected)) {
-                    state = McpState::managed;
-                } else {
-                    state = McpState::drifted;
-                    keys = diff_server_entries(held, *expected);
-                }
-            }
-            McpItem& item = add(name, state);
-            item.keys = std::move(keys);
-            item.expected = std::move(*expected);
-            item.resolved = uses_env || (tweak && uses_env_references(*tweak));
-        }
-
-        for (const auto& [name, entry] : table.members()) {
-            if (!commons_names.count(name)) add(name, McpState::foreign);
-        }
+        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
+    }
+    std::vector<McpPlan> parts(agents.size());
+    platform::run_parallel(agents.size(), [&](std::size_t i) {
+        plan_target(ctx, *agents[i], commons, commons_names, parts[i]);
+    });
+    for (McpPlan& part : parts) {
+        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
+        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
+        for (const std::string& error : part.errors) errors.add(error);
     }
 }
 

@@ -120,4 +120,13 @@ void run_parallel(std::size_t count, const std::function<void(std::size_t)>& tas
     if (batch.error) std::rethrow_exception(batch.error);
 }
 
+void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>& each) {
+    constexpr std::size_t least = 16;  // below this a block is not worth a hand-over
+    const std::size_t size = std::max(least, count / (worker_threads() * 4) + 1);
+    run_parallel((count + size - 1) / size, [&](std::size_t block) {
+        const std::size_t end = std::min(count, (block + 1) * size);
+        for (std::size_t i = block * size; i < end; ++i) each(i);
+    });
+}
+
 }  // namespace platform

@@ -19,4 +19,8 @@ std::size_t worker_threads();
 // first exception a task throws is thrown again here, once all have ended.
 void run_parallel(std::size_t count, const std::function<void(std::size_t)>& task);
 
+// Runs each(0) … each(count - 1) as run_parallel does, in blocks of
+// neighbouring indices (a few blocks a thread), for many small pieces.
+void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>& each);
+
 }  // namespace platform

@@ -83,6 +83,7 @@ bool is_actionable(LinkState state) {
 }
 
 void SectionWriter::link_section(const LinkSection& section) {
+    LinkApplier applier;
     bool header = false;
     for (const auto& entry : section.entries) {
         if (entry.state == LinkState::linked) continue;
@@ -96,7 +97,7 @@ void SectionWriter::link_section(const LinkSection& section) {
             continue;
         }
         act(
-            start, [&] { return apply_link(entry); },
+            start, [&] { return applier.apply(entry); },
             [&](const std::string& error) {
                 return "cannot fix " + shown_from_home(entry.link, ctx_.home) + ": " + error;
             });
@@ -202,9 +203,11 @@ void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) 
         changes_ += actionable;
         return;
     }
+    RenderApplier applier;
     for (const auto& item : items) {
-        if (is_actionable(item.state)) count_or_report(apply_rendered_command(item), 1);
+        if (is_actionable(item.state)) count_or_report(applier.apply(item), 1);
     }
+    applier.finish();
 }
 
 void SectionWriter::hooks_section(const HookPlan& plan) {

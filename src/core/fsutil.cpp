@@ -74,6 +74,10 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text) {
 }
 
 util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes) {
+    return write_atomic(path, bytes, true);
+}
+
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, bool sync_directory) {
     fs::path destination = destination_of(path);
     fs::path parent = destination.parent_path();
     if (auto st = platform::create_directories(parent); !st) return st.error();
@@ -97,7 +101,7 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
     if (auto st = file->close(); !st) return st.error();
     if (auto st = platform::rename_replace(temp, destination); !st) return st.error();
     guard.disarm();
-    (void)platform::sync_directory(parent);
+    if (sync_directory) (void)platform::sync_directory(parent);
     return destination;
 }
 

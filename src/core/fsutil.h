@@ -21,5 +21,8 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 // so that readers see the old or the new content, never a part. Keeps the
 // permission bits of the file it replaces; returns the path written.
 util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes);
+// The same; the directory's entries are flushed to disk only when
+// `sync_directory` (a caller writing many files flushes it once itself).
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, bool sync_directory);
 
 }  // namespace core

@@ -213,6 +213,11 @@ LinkState wanted_state(const EntryClass& found, const fs::path& link, const core
     return same_content(link, entry.path) ? LinkState::variant_identical : LinkState::variant;
 }
 
+// A failure to open a directory that says nothing can stand inside it.
+bool names_nothing(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
 // Within one directory, the byte order of the names.
 void sort_by_link(std::vector<LinkEntry>& entries) {
     auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link.native() < b.link.native(); };
@@ -268,14 +273,20 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
     std::vector<LinkEntry> plan;
     if (keep_linked) plan.reserve(entries.size());
     auto dir = platform::open_directory(surface);
+    // No directory there, or something that is not one: nothing stands at any
+    // link path in it.
+    const bool no_directory = !dir && names_nothing(dir.error());
     for (const auto& entry : entries) {
         std::string expected = expected_text(entry);
         // The common case, a link already in canonical form, costs one system
         // call: `base` is where its text is followed from and the entry exists.
+        // So does a link path where nothing stands yet.
         bool canonical = false;
+        bool absent = no_directory;
         if (dir) {
             auto text = platform::read_link_in(*dir, entry.file_name);
             canonical = text && *text == expected;
+            absent = !text && text.error() == std::errc::no_such_file_or_directory;
         }
         if (canonical && !keep_linked) {
             ++linked;
@@ -283,6 +294,7 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
         }
         fs::path link = join_name(surface, entry.file_name);
         LinkState state = canonical ? LinkState::linked
+                          : absent  ? LinkState::missing
                                     : wanted_state(classify_entry(link, root, base), link, entry, expected);
         plan.push_back({entry.name, std::move(link), std::move(expected), state});
     }
@@ -340,8 +352,26 @@ util::IoStatus apply_link(const LinkEntry& entry) {
 }
 
 util::IoStatus make_symlink(const std::string& text, const fs::path& link) {
-    const bool directory = platform::is_directory(core::resolve_link_target(link, text));
+    const bool directory =
+        platform::symlinks_have_kind && platform::is_directory(core::resolve_link_target(link, text));
     return platform::create_symlink(text, link, directory);
+}
+
+util::IoStatus LinkApplier::apply(const LinkEntry& entry) {
+    if (entry.state != LinkState::missing) return apply_link(entry);
+    const fs::path parent = entry.link.parent_path();
+    if (!made_ || *made_ != parent) {
+        made_.reset();
+        if (auto made = platform::create_directories(parent); !made) return made;
+        made_ = parent;
+    }
+    util::IoStatus linked = make_symlink(entry.expected.value_or(""), entry.link);
+    // The directory went away since: made again, as a lone link would do.
+    if (!linked && linked.error() == std::errc::no_such_file_or_directory) {
+        made_.reset();
+        return apply_link(entry);
+    }
+    return linked;
 }
 
 }  // namespace fanout

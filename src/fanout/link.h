@@ -94,4 +94,14 @@ std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::
 util::IoStatus apply_link(const LinkEntry& entry);
 util::IoStatus make_symlink(const std::string& text, const fs::path& link);
 
+// Carries out entries one after another as apply_link does, creating the
+// directory of a run of missing links in the same place once.
+class LinkApplier {
+public:
+    util::IoStatus apply(const LinkEntry& entry);
+
+private:
+    std::optional<fs::path> made_;  // created or found by the last missing entry
+};
+
 }  // namespace fanout

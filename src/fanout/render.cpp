@@ -237,6 +237,13 @@ std::string render_line(const RenderedCommand& item) {
 }
 
 util::Status<> apply_rendered_command(const RenderedCommand& item) {
+    RenderApplier applier;
+    auto done = applier.apply(item);
+    applier.finish();
+    return done;
+}
+
+util::Status<> RenderApplier::apply(const RenderedCommand& item) {
     if (item.state == RenderState::orphaned) {
         if (auto removed = platform::remove_file(item.path); !removed) {
             return util::error("cannot remove " + item.path.string() + ": " +
@@ -246,13 +253,22 @@ util::Status<> apply_rendered_command(const RenderedCommand& item) {
     }
     if (item.state != RenderState::missing && item.state != RenderState::drifted) return {};
     const fs::path dir = item.path.parent_path();
-    if (auto created = platform::create_directories(dir); !created) {
-        return util::error("cannot create " + dir.string() + ": " + created.error().message());
+    if (dirs_.empty() || dirs_.back() != dir) {
+        if (auto created = platform::create_directories(dir); !created) {
+            return util::error("cannot create " + dir.string() + ": " + created.error().message());
+        }
+        if (std::find(dirs_.begin(), dirs_.end(), dir) == dirs_.end()) dirs_.push_back(dir);
     }
-    if (auto written = core::write_atomic(item.path, item.text.value_or("")); !written) {
+    // The directory is flushed once, by finish.
+    if (auto written = core::write_atomic(item.path, item.text.value_or(""), false); !written) {
         return util::error("cannot write " + item.path.string() + ": " + written.error().message());
     }
     return {};
+}
+
+void RenderApplier::finish() {
+    for (const fs::path& dir : dirs_) (void)platform::sync_directory(dir);
+    dirs_.clear();
 }
 
 }  // namespace fanout

@@ -67,4 +67,17 @@ std::string render_line(const RenderedCommand& item);
 // an orphan. The error is the finished text to report.
 util::Status<> apply_rendered_command(const RenderedCommand& item);
 
+// Carries out items one after another as apply_rendered_command does,
+// creating each directory once, and flushing each directory written to
+// disk once, in finish, rather than after every file.
+class RenderApplier {
+public:
+    util::Status<> apply(const RenderedCommand& item);
+    // Best effort: a directory that cannot be flushed is not an error.
+    void finish();
+
+private:
+    std::vector<fs::path> dirs_;  // created or found, the last one used at the back
+};
+
 }  // namespace fanout

@@ -43,6 +43,8 @@ IoResult<fs::path> read_link(const fs::path& path);
 // A symbolic link at `link` holding exactly `target`. `directory` is a hint
 // some systems need; POSIX links have no kind.
 IoStatus create_symlink(const fs::path& target, const fs::path& link, bool directory);
+// False where the hint is not needed, so callers need not look at the target.
+inline constexpr bool symlinks_have_kind = false;
 // The absolute path with every link followed (realpath).
 IoResult<fs::path> final_path(const fs::path& path);
 

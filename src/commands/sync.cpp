@@ -253,8 +253,8 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
         if (!lock) return 1;
     }
 
-    // Sync lists no linked entry: it keeps no record of them.
-    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_linked = false});
+    // Sync lists nothing that is in place: it keeps no record of it.
+    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_in_place = false});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
 
     SectionWriter writer(ctx, reporter, dry_run);

@@ -1,7 +1,6 @@
 #include "fanout/link.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "core/fsutil.h"
 #include "platform/platform.h"
@@ -267,8 +266,10 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                   std::size_t& linked) {
     const fs::path base = link_base(surface, root);
     ExpectedTexts expected_text(base);
-    std::unordered_set<std::string_view> wanted;
-    for (const auto& entry : entries) wanted.insert(entry.file_name);
+    std::vector<std::string_view> wanted;  // sorted, for look-ups without a set of nodes
+    wanted.reserve(entries.size());
+    for (const auto& entry : entries) wanted.push_back(entry.file_name);
+    std::sort(wanted.begin(), wanted.end());
 
     std::vector<LinkEntry> plan;
     if (keep_linked) plan.reserve(entries.size());
@@ -299,18 +300,17 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
         plan.push_back({entry.name, std::move(link), std::move(expected), state});
     }
 
-    if (auto names = platform::list_directory(surface)) {
-        for (const auto& name : *names) {
-            if (wanted.count(name) != 0) continue;
-            fs::path link = join_name(surface, name);
-            EntryClass found = classify_entry(link, root, base);
-            if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::dangling});
-            } else if (std::holds_alternative<ForeignLink>(found)) {
-                plan.push_back({name, std::move(link), std::nullopt, LinkState::foreign});
-            }
+    // The names are looked at as they are listed, not kept.
+    (void)platform::for_each_name(surface, [&](const std::string& name) {
+        if (std::binary_search(wanted.begin(), wanted.end(), std::string_view(name))) return;
+        fs::path link = join_name(surface, name);
+        EntryClass found = classify_entry(link, root, base);
+        if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
+            plan.push_back({name, std::move(link), std::nullopt, LinkState::dangling});
+        } else if (std::holds_alternative<ForeignLink>(found)) {
+            plan.push_back({name, std::move(link), std::nullopt, LinkState::foreign});
         }
-    }
+    });
     sort_by_link(plan);
     return plan;
 }

@@ -59,7 +59,7 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<core::Targ
         if (leftover[i]) {
             section.entries = find_leftover_links(dir, ctx.commons);
         } else {
-            section.entries = plan_links(dir, ctx.commons, scan.entries, options.keep_linked, section.linked);
+            section.entries = plan_links(dir, ctx.commons, scan.entries, options.keep_in_place, section.linked);
         }
     });
     return plan;
@@ -80,8 +80,8 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
         [&] { families[1] = plan_family(ctx, targets, core::all_families[1], options); },
         [&] { families[2] = plan_family(ctx, targets, core::all_families[2], options); },
         [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
-        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json"); },
-        [&] { rendered = plan_rendered_commands(ctx.home, targets, ctx.commons); },
+        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_in_place); },
+        [&] { rendered = plan_rendered_commands(ctx.home, targets, ctx.commons, options.keep_in_place); },
         [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
     };
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });

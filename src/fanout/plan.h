@@ -28,9 +28,11 @@ struct SyncPlan {
 };
 
 struct PlanOptions {
-    // Keep a record of every link entry found linked. Without it a section
-    // holds only the entries that are not linked, and counts the others.
-    bool keep_linked = true;
+    // Keep a record of every item already in place: link entries found
+    // linked, MCP servers and rendered commands found managed. Without it
+    // the plan holds only the items that are not in place; a link section
+    // counts its linked entries.
+    bool keep_in_place = true;
 };
 
 // Reads the Commons, the configuration and the agents' files; changes nothing.

@@ -193,7 +193,7 @@ util::Result<std::string> render_command(core::RenderFormat format,
 }
 
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
-                                  const fs::path& commons) {
+                                  const fs::path& commons, bool keep_managed) {
     RenderPlan plan;
     if (std::none_of(targets.begin(), targets.end(), renders_commands)) return plan;
     const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
@@ -217,9 +217,11 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
             const std::string& name = source.entry.name;
             fs::path path = dir / (name + "." + std::string(extension));
             const RenderState state = state_on_disk(path, *rendered);
+            if (state == RenderState::managed && !keep_managed) return;
             done[i].emplace(RenderedCommand{target.name, name, std::move(path), std::move(rendered).value(), state});
         });
         for (auto& item : done) {
+            if (!item) continue;  // managed, not kept
             if (*item) {
                 plan.items.push_back(std::move(*item).value());
             } else {

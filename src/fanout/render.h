@@ -56,9 +56,10 @@ util::Result<std::string> render_command(core::RenderFormat format,
                                          std::string_view body);
 
 // Reads the Commons commands and the command directories under `home` of the
-// rendering agents among `targets`; changes nothing.
+// rendering agents among `targets`; changes nothing. Without `keep_managed`
+// the plan holds no item whose state is managed.
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
-                                  const fs::path& commons);
+                                  const fs::path& commons, bool keep_managed = true);
 
 // "  {state:10} {name} → {agent} — {note}", as sync lists an item.
 std::string render_line(const RenderedCommand& item);

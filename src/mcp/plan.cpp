@@ -79,7 +79,7 @@ private:
 // `errors`, each text once.
 void plan_target(const core::RunContext& ctx, const core::Target& target,
                  const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
-                 McpPlan& plan) {
+                 bool keep_managed, McpPlan& plan) {
     ErrorList errors(plan.errors);
     const core::AgentSpec* spec = target.spec;
     McpItem base;
@@ -121,6 +121,7 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         std::vector<std::string> keys;
         if (held) {
             if (json::equal(*held, *expected)) {
+                if (!keep_managed) continue;
                 state = McpState::managed;
             } else {
                 state = McpState::drifted;
@@ -158,7 +159,7 @@ bool is_actionable(McpState state) {
 }
 
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                 const fs::path& commons_mcp) {
+                 const fs::path& commons_mcp, bool keep_managed) {
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
@@ -167,12 +168,12 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
         plan.errors.push_back(servers.error().message);
         return plan;
     }
-    plan_mcp_agent(ctx, config, targets, *servers, plan);
+    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed);
     return plan;
 }
 
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan) {
+                    const McpServers& servers, McpPlan& plan, bool keep_managed) {
     ErrorList errors(plan.errors);
     std::unordered_set<std::string> commons_names;
     std::vector<CommonsServer> commons;
@@ -191,7 +192,7 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
     }
     std::vector<McpPlan> parts(agents.size());
     platform::run_parallel(agents.size(), [&](std::size_t i) {
-        plan_target(ctx, *agents[i], commons, commons_names, parts[i]);
+        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i]);
     });
     for (McpPlan& part : parts) {
         std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include <dirent.h>
@@ -110,6 +111,21 @@ IoResult<std::vector<DirEntry>> list_directory_entries(const fs::path& dir) {
     }
     ::closedir(d);
     return entries;
+}
+
+IoStatus for_each_name(const fs::path& dir, const std::function<void(const std::string&)>& each) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) return last_error();
+    std::string name;
+    for (;;) {
+        errno = 0;
+        struct dirent* e = ::readdir(d.get());
+        if (e == nullptr) break;  // the end, or an entry the listing cannot deliver
+        name = e->d_name;
+        if (name == "." || name == "..") continue;
+        each(name);
+    }
+    return {};
 }
 
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {

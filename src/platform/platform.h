@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -50,6 +51,9 @@ IoResult<fs::path> final_path(const fs::path& path);
 
 // Names in a directory, without "." and "..", in the order the system gives.
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir);
+// Calls `each` with every name as list_directory would give it, one at a
+// time, without keeping the list.
+IoStatus for_each_name(const fs::path& dir, const std::function<void(const std::string&)>& each);
 
 // A listed name with the kind the listing itself reports, when it reports one
 // (some file systems leave it to a metadata read). A link is a symlink here,

@@ -125,6 +125,19 @@ TEST(PlanMcp, EveryStateInPlanningOrder) {
     EXPECT_EQ(mcp::mcp_note(*find(plan, "cursor", "c")), "differs from the Commons (args, cwd, env) — will be restored");
 }
 
+TEST(PlanMcp, WithoutManagedRecordsTheRestIsTheSame) {
+    Machine m;
+    for (const char* dir : {".claude", ".cursor"}) m.install(dir);
+    m.commons(R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"},"d":{"command":"d","disabled":true}}})");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"old"},"d":{"command":"d"}}})");
+    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"x":{"command":"x"},"a":{"command":"a"}}})");
+    EXPECT_EQ(summary(m.plan()),
+              "claude/a:managed claude/b:drifted[command] claude/d:disabled cursor/a:managed cursor/b:missing "
+              "cursor/x:foreign ");
+    auto lean = mcp::plan_mcp(m.context(), m.config, m.targets(), m.home / ".agents" / "mcp.json", false);
+    EXPECT_EQ(summary(lean), "claude/b:drifted[command] claude/d:disabled cursor/b:missing cursor/x:foreign ");
+}
+
 TEST(PlanMcp, DisabledWinsOverTheAllowlistAndAnEmptyAllowlistStrands) {
     Machine m;
     m.install(".claude");

@@ -37,8 +37,10 @@ struct FamilyPlan {
     std::vector<LinkSection> sections;
 };
 
+// `alongside`, when given, is run with the family's scan beside the sections.
 FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<core::Target>& targets,
-                       core::Family family, const PlanOptions& options) {
+                       core::Family family, const PlanOptions& options,
+                       const std::function<void(const core::CommonsScan&)>& alongside = {}) {
     FamilyPlan plan;
     const core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
     for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
@@ -53,7 +55,11 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<core::Targ
         }
     }
     // Sections only read: they are checked side by side.
-    platform::run_parallel(plan.sections.size(), [&](std::size_t i) {
+    platform::run_parallel(plan.sections.size() + (alongside ? 1 : 0), [&](std::size_t i) {
+        if (i == plan.sections.size()) {
+            alongside(scan);
+            return;
+        }
         LinkSection& section = plan.sections[i];
         const fs::path dir = ctx.home / section.surface_dir;
         if (leftover[i]) {
@@ -75,13 +81,18 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
     // their results are put together in the order of the report.
     std::array<FamilyPlan, core::all_families.size()> families;
     RenderPlan rendered;
-    const std::array<std::function<void()>, families.size() + 4> planners{
+    const std::array<std::function<void()>, families.size() + 3> planners{
         [&] { families[0] = plan_family(ctx, targets, core::all_families[0], options); },
-        [&] { families[1] = plan_family(ctx, targets, core::all_families[1], options); },
+        // The rendered commands share the commands scan.
+        [&] {
+            static_assert(core::all_families[1] == core::Family::commands);
+            families[1] = plan_family(ctx, targets, core::all_families[1], options, [&](const core::CommonsScan& scan) {
+                rendered = plan_rendered_commands(ctx.home, targets, scan.entries, options.keep_in_place);
+            });
+        },
         [&] { families[2] = plan_family(ctx, targets, core::all_families[2], options); },
         [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
         [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_in_place); },
-        [&] { rendered = plan_rendered_commands(ctx.home, targets, ctx.commons, options.keep_in_place); },
         [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
     };
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });

@@ -194,10 +194,16 @@ util::Result<std::string> render_command(core::RenderFormat format,
 
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
                                   const fs::path& commons, bool keep_managed) {
+    if (std::none_of(targets.begin(), targets.end(), renders_commands)) return {};
+    const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
+    return plan_rendered_commands(home, targets, scan.entries, keep_managed);
+}
+
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
+                                  const std::vector<core::CommonsEntry>& commands, bool keep_managed) {
     RenderPlan plan;
     if (std::none_of(targets.begin(), targets.end(), renders_commands)) return plan;
-    const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
-    const std::vector<CommandSource> sources = read_commands(scan.entries, plan.errors);
+    const std::vector<CommandSource> sources = read_commands(commands, plan.errors);
     for (const core::Target& target : targets) {
         if (!renders_commands(target)) continue;
         const core::RenderFormat format = target.spec->render_format;
@@ -228,7 +234,7 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
                 plan.errors.push_back(item->error().message);
             }
         }
-        plan_orphans(target, dir, scan.entries, plan.items);
+        plan_orphans(target, dir, commands, plan.items);
     }
     return plan;
 }

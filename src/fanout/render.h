@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/agents.h"
+#include "core/commons.h"
 #include "util/result.h"
 
 namespace fanout {
@@ -60,6 +61,9 @@ util::Result<std::string> render_command(core::RenderFormat format,
 // the plan holds no item whose state is managed.
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
                                   const fs::path& commons, bool keep_managed = true);
+// The same with the Commons commands already scanned, in the scan's order.
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
+                                  const std::vector<core::CommonsEntry>& commands, bool keep_managed);
 
 // "  {state:10} {name} → {agent} — {note}", as sync lists an item.
 std::string render_line(const RenderedCommand& item);

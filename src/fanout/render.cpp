@@ -209,6 +209,11 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
         const core::RenderFormat format = target.spec->render_format;
         const fs::path dir = home / target.spec->commands_dir;
         const std::string_view extension = format == core::RenderFormat::toml ? "toml" : "json";
+        // No directory there, or a file in its place: every file is missing,
+        // without trying to read each one.
+        const auto found = platform::metadata(dir);
+        const bool no_directory = !found && (found.error() == std::errc::no_such_file_or_directory ||
+                                             found.error() == std::errc::not_a_directory);
 
         // Rendered and compared with the disk side by side, in blocks; kept
         // in the commands' order.
@@ -222,7 +227,7 @@ RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::
             }
             const std::string& name = source.entry.name;
             fs::path path = dir / (name + "." + std::string(extension));
-            const RenderState state = state_on_disk(path, *rendered);
+            const RenderState state = no_directory ? RenderState::missing : state_on_disk(path, *rendered);
             if (state == RenderState::managed && !keep_managed) return;
             done[i].emplace(RenderedCommand{target.name, name, std::move(path), std::move(rendered).value(), state});
         });

@@ -258,5 +258,16 @@ TEST_F(RenderFixture, WithoutManagedRecordsTheRestIsTheSame) {
     EXPECT_EQ(kept, (std::vector<std::string>{"b:missing", "d:drifted"}));
 }
 
+TEST_F(RenderFixture, NoCommandDirectoryOrAFileInItsPlaceMeansEveryFileIsMissing) {
+    add_command("a", "A.\n");
+    add_command("b", "B.\n");
+    for (bool file_in_place : {false, true}) {
+        if (file_in_place) write_file(commands, "not a directory");
+        std::vector<std::string> states;
+        for (const auto& item : plan().items) states.push_back(item.name + ":" + std::string(render_state_word(item.state)));
+        EXPECT_EQ(states, (std::vector<std::string>{"a:missing", "b:missing"})) << file_in_place;
+    }
+}
+
 }  // namespace
 }  // namespace fanout

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,9 +25,17 @@ struct Batch {
 
 class Pool {
 public:
+    // Starts up to `workers` threads: when the system refuses one, the pool
+    // works with those it has (none at all: the waiting caller runs every task).
     explicit Pool(std::size_t workers) {
         threads_.reserve(workers);
-        for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+        for (std::size_t i = 0; i < workers; ++i) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
     }
     ~Pool() {
         {

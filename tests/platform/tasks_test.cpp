@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +40,23 @@ TEST(RunParallel, AnExceptionReachesTheCallerAndThePoolStaysUsable) {
     std::vector<std::size_t> out(20);
     platform::run_parallel(out.size(), [&](std::size_t i) { out[i] = i * i; });
     EXPECT_EQ(std::accumulate(out.begin(), out.end(), std::size_t{0}), 2470u);
+}
+
+// Exits with 0 when every task ran although no thread could be started.
+[[noreturn]] void run_without_threads() {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
+    const rlimit one{1, 1};
+    if (::setrlimit(RLIMIT_NPROC, &one) != 0) std::_Exit(3);
+    std::vector<int> done(100);
+    platform::run_parallel(done.size(), [&](std::size_t i) { done[i] = 1; });
+    std::_Exit(std::accumulate(done.begin(), done.end(), 0) == 100 ? 0 : 4);
+}
+
+// A system that refuses new threads: the calling thread does all the work.
+// Run in a fresh process (no pool yet), without root's exemption from the limit.
+TEST(RunParallel, WorksWhenNoThreadCanBeStarted) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_without_threads(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

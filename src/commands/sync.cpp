@@ -187,7 +187,8 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
     }
     for (const auto& group : merge_groups(items)) {
         const mcp::McpItem& first = *group.front();
-        auto merged = mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group);
+        auto merged =
+            mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group, first.read.get());
         if (!merged) {
             reporter_.report_error(merged.error().message);
             continue;

@@ -22,7 +22,11 @@ bool writes_resolved_values(const std::vector<const McpItem*>& items) {
 
 // The file's new text, from its current content.
 util::Result<std::string> merged_text(const fs::path& path, std::string_view servers_key, bool toml,
-                                      const std::vector<const McpItem*>& items) {
+                                      const std::vector<const McpItem*>& items, const core::AgentFileRead* read) {
+    if (read && read->toml == toml && core::unchanged_since(path, *read)) {
+        if (toml) return merge_into_toml(path, read->text, servers_key, items);
+        return merge_into_json(path, read->document, servers_key, items);
+    }
     if (toml) {
         auto text = core::read_toml_document(path);
         if (!text) return text.error();
@@ -37,7 +41,13 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items) {
-    auto bytes = merged_text(path, servers_key, toml, items);
+    return merge_servers_into_agent_file(path, servers_key, toml, items, nullptr);
+}
+
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items,
+                                                         const core::AgentFileRead* read) {
+    auto bytes = merged_text(path, servers_key, toml, items, read);
     if (!bytes) return bytes.error();
 
     auto written = core::write_atomic(path, *bytes);

@@ -88,12 +88,15 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
     base.servers_key = std::string(spec->servers_key);
     base.toml = spec->config_format == core::ConfigFormat::toml;
 
-    auto read = core::read_config_table(base.file, spec->servers_key, base.toml);
+    // Read and parsed once: a merge into the file starts from this.
+    auto file = core::read_agent_file(base.file, base.toml);
+    auto read = file ? core::config_table_of(base.file, *file, spec->servers_key) : file.error();
     if (!read) {
         plan.read_errors.push_back(read.error().message);
         return;
     }
     const AgentTable table(std::move(*read));
+    const std::size_t first = plan.items.size();
     auto add = [&](const std::string& server, McpState state) -> McpItem& {
         McpItem& item = plan.items.emplace_back(base);
         item.server = server;
@@ -136,6 +139,14 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
 
     for (const auto& [name, entry] : table.members()) {
         if (!commons_names.count(name)) add(name, McpState::foreign);
+    }
+
+    std::shared_ptr<const core::AgentFileRead> shared;
+    for (std::size_t i = first; i < plan.items.size(); ++i) {
+        McpItem& item = plan.items[i];
+        if (item.state != McpState::missing && item.state != McpState::drifted) continue;
+        if (!shared) shared = std::make_shared<const core::AgentFileRead>(std::move(*file));
+        item.read = shared;
     }
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/context.h"
@@ -35,6 +37,9 @@ struct McpItem {
     bool toml = false;
     bool resolved = false;  // the server or its Tweak uses "${env:"
     McpState state = McpState::managed;
+    // Missing and drifted items: the agent's file as planning read it, for
+    // the merge (shared by the items of one file).
+    std::shared_ptr<const core::AgentFileRead> read;
 };
 
 struct McpPlan {

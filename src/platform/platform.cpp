@@ -157,6 +157,44 @@ IoResult<std::string> read_file(const fs::path& path) {
     return data;
 }
 
+namespace {
+
+FileStamp stamp_of(const struct stat& st) {
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::uint64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
+IoResult<std::string> read_file(const fs::path& path, FileStamp& stamp) {
+    int fd = open_retrying(path.c_str(), O_RDONLY);
+    if (fd < 0) return last_error();
+    File file(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return last_error();
+    stamp = stamp_of(st);
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return last_error();
+        }
+        if (n == 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    return data;
+}
+
+IoResult<FileStamp> file_stamp(const fs::path& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return last_error();
+    return stamp_of(st);
+}
+
 IoStatus create_directories(const fs::path& dir) {
     if (dir.empty()) return {};
     std::error_code ec;

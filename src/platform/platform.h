@@ -70,6 +70,21 @@ std::string lossy_text(const fs::path& path);
 // The whole file as bytes.
 IoResult<std::string> read_file(const fs::path& path);
 
+// What tells one state of a file from another: a file replaced, written or
+// touched since has another stamp.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The whole file as bytes, with the stamp of the file read.
+IoResult<std::string> read_file(const fs::path& path, FileStamp& stamp);
+// The stamp of the file the path designates, every link followed.
+IoResult<FileStamp> file_stamp(const fs::path& path);
+
 // Creates the directory and every missing parent; an existing directory is fine.
 IoStatus create_directories(const fs::path& dir);
 // Removes a file or a link (never what the link points to), or an empty directory.

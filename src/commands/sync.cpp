@@ -78,6 +78,7 @@ void SectionWriter::act(const std::string& line, Apply apply, OnError on_error) 
 }
 
 void SectionWriter::link_section(const LinkSection& section) {
+    LinkApplier applier;
     bool header = false;
     for (const auto& entry : section.entries) {
         if (entry.state == LinkState::linked) continue;
@@ -91,7 +92,7 @@ void SectionWriter::link_section(const LinkSection& section) {
             continue;
         }
         act(
-            start, [&] { return apply_link(entry); },
+            start, [&] { return applier.apply(entry); },
             [&](const std::string& error) {
                 return "cannot fix " + shown_from_home(entry.link, ctx_.home) + ": " + error;
             });
@@ -181,7 +182,8 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
     }
     for (const auto& group : merge_groups(items)) {
         const mcp::McpItem& first = *group.front();
-        auto merged = mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group);
+        auto merged =
+            mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group, first.read.get());
         if (!merged) {
             reporter_.report_error(merged.error().message);
             continue;
@@ -197,9 +199,11 @@ void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) 
         changes_ += actionable;
         return;
     }
+    RenderApplier applier;
     for (const auto& item : items) {
-        if (is_actionable(item.state)) count_or_report(apply_rendered_command(item), 1);
+        if (is_actionable(item.state)) count_or_report(applier.apply(item), 1);
     }
+    applier.finish();
 }
 
 void SectionWriter::hooks_section(const HookPlan& plan) {
@@ -245,7 +249,8 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
         if (!lock) return 1;
     }
 
-    const SyncPlan plan = plan_sync(ctx, config);
+    // Sync lists nothing that is in place: it keeps no record of it.
+    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_in_place = false});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
 
     SectionWriter writer(ctx, reporter, dry_run);

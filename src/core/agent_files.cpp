@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "core/config.h"
@@ -9,6 +10,7 @@
 #include "core/text_file.h"
 #include "toml/document.h"
 #include "util/text.h"
+#include "util/utf8.h"
 #include "util/text_position.h"
 
 namespace core {
@@ -32,15 +34,36 @@ util::Result<RemoveOutcome> write_back(const fs::path& path, const std::string& 
     return RemoveOutcome{true, std::move(*written)};
 }
 
+// The table under `key` of a JSON document, copied or moved out of it.
+template <class Document>
+util::Result<json::Value> json_table(const fs::path& path, Document&& document, std::string_view key) {
+    json::Value table = json::Value::object();
+    if (!document.is_object()) return table;
+    auto member = document.find(key);
+    if (member == document.end()) return table;
+    if (!member->is_object()) return left_untouched(path, "`" + std::string(key) + "` is not an object");
+    if constexpr (std::is_const_v<std::remove_reference_t<Document>>) {
+        return json::Value(*member);
+    } else {
+        return std::move(*member);
+    }
+}
+
 util::Result<json::Value> read_json_table(const fs::path& path, std::string_view key) {
     auto document = read_json_file(path);
     if (!document) return document.error();
-    json::Value table = json::Value::object();
-    if (!document->is_object()) return table;
-    auto member = document->find(key);
-    if (member == document->end()) return table;
-    if (!member->is_object()) return left_untouched(path, "`" + std::string(key) + "` is not an object");
-    return std::move(*member);
+    return json_table(path, std::move(*document), key);
+}
+
+// The document a JSON agent file's text holds; no text (no file) or a
+// blank one is an empty object.
+util::Result<json::Value> parse_json_text(const fs::path& path, const std::optional<std::string>& text) {
+    if (!text || util::is_blank(*text)) return json::Value::object();
+    auto value = json::parse(*text);
+    if (!value)
+        return util::error(path.string() + " is not valid JSON (line " + std::to_string(value.error().line) +
+                           ", column " + std::to_string(value.error().column) + ") — left untouched");
+    return std::move(*value);
 }
 
 util::Result<RemoveOutcome> remove_json_entry(const fs::path& path, std::string_view key, std::string_view name) {
@@ -61,15 +84,19 @@ util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view t
     return std::move(*document);
 }
 
-util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view key) {
-    auto text = read_toml_document(path);
-    if (!text) return text.error();
-    auto document = parse_toml(path, *text);
+util::Result<json::Value> toml_table(const fs::path& path, std::string_view text, std::string_view key) {
+    auto document = parse_toml(path, text);
     if (!document) return document.error();
     const toml::Item* item = document->root().get(key);
     if (!item) return json::Value::object();
     if (!item->is_table()) return left_untouched(path, "`" + std::string(key) + "` is not a table");
     return toml_item_to_json(*item);
+}
+
+util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view key) {
+    auto text = read_toml_document(path);
+    if (!text) return text.error();
+    return toml_table(path, *text, key);
 }
 
 util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_view key, std::string_view name) {
@@ -101,12 +128,40 @@ util::Result<std::string> read_toml_document(const fs::path& path) {
 util::Result<json::Value> read_json_file(const fs::path& path) {
     auto text = read_text(path);
     if (!text) return text.error();
-    if (!*text || util::is_blank(**text)) return json::Value::object();
-    auto value = json::parse(**text);
-    if (!value)
-        return util::error(path.string() + " is not valid JSON (line " + std::to_string(value.error().line) +
-                           ", column " + std::to_string(value.error().column) + ") — left untouched");
-    return std::move(*value);
+    return parse_json_text(path, *text);
+}
+
+util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
+    AgentFileRead read;
+    read.toml = toml;
+    platform::FileStamp stamp;
+    auto bytes = platform::read_file(path, stamp);
+    std::optional<std::string> text;
+    if (bytes) {
+        if (!util::is_utf8(*bytes)) return cannot_read(path, std::make_error_code(std::errc::illegal_byte_sequence));
+        read.stamp = stamp;
+        text = std::move(*bytes);
+    } else if (bytes.error() != std::errc::no_such_file_or_directory) {
+        return cannot_read(path, bytes.error());
+    }
+    if (toml) {
+        read.text = text.value_or(std::string());
+        return read;
+    }
+    auto document = parse_json_text(path, text);
+    if (!document) return document.error();
+    read.document = std::move(*document);
+    return read;
+}
+
+util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileRead& read, std::string_view key) {
+    return read.toml ? toml_table(path, read.text, key) : json_table(path, read.document, key);
+}
+
+bool unchanged_since(const fs::path& path, const AgentFileRead& read) {
+    auto now = platform::file_stamp(path);
+    if (!read.stamp) return !now && now.error() == std::errc::no_such_file_or_directory;
+    return now && *now == *read.stamp;
 }
 
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {

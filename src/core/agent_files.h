@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "json/json.h"
+#include "platform/platform.h"
 #include "util/result.h"
 
 namespace core {
@@ -25,6 +27,23 @@ util::Result<json::Value> read_json_file(const fs::path& path);
 // The table under the top-level `key`, as an object with its entries in file
 // order; empty when the file, the key or (for JSON) a top-level object is missing.
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml);
+
+// An agent's configuration file read once, for planning and then for a
+// merge into it: its text, for JSON its parsed document, and its stamp.
+struct AgentFileRead {
+    bool toml = false;
+    std::optional<platform::FileStamp> stamp;  // absent: there was no file
+    std::string text;                          // TOML: the text, byte-order mark and all
+    json::Value document;                      // JSON: the document (missing or blank: an empty object)
+};
+
+// Reads and parses the file as read_config_table does, keeping all of it.
+util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml);
+// The table under the top-level `key` of a file so read, as read_config_table gives it.
+util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileRead& read, std::string_view key);
+// True when the file at `path` is still the one `read` was taken from
+// (or there is still none).
+bool unchanged_since(const fs::path& path, const AgentFileRead& read);
 
 struct RemoveOutcome {
     bool removed = false;  // false: the entry was not there and nothing was written

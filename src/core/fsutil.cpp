@@ -110,7 +110,7 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text) {
     return normalize_path(link.parent_path() / text);
 }
 
-util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, unsigned new_file_mode) {
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, WriteOptions options) {
     fs::path destination = destination_of(path);
     fs::path parent = destination.parent_path();
     if (auto st = platform::create_directories(parent); !st) return st.error();
@@ -125,7 +125,7 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
     remove_leftover_temporaries(destination);
     fs::path temp = temporary_beside(destination);
     TempFileGuard guard(temp);
-    auto file = platform::create_new_file(temp, kept_mode ? 0600 : new_file_mode);
+    auto file = platform::create_new_file(temp, kept_mode ? 0600 : options.new_file_mode);
     if (!file) return file.error();
     if (kept_mode) {
         if (auto st = file->set_mode(*kept_mode); !st) return st.error();
@@ -135,7 +135,7 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
     if (auto st = file->close(); !st) return st.error();
     if (auto st = platform::rename_replace(temp, destination); !st) return st.error();
     guard.disarm();
-    (void)platform::sync_directory(parent);
+    if (options.sync_directory) (void)platform::sync_directory(parent);
     return destination;
 }
 

@@ -20,13 +20,17 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 // Replaces the whole file at `path` (or the file a link at `path` points to)
 // so that readers see the old or the new content, never a part. Keeps the
 // permission bits of the file it replaces; a file that did not exist gets
-// `new_file_mode` less the umask (0600 for one that holds secrets). Returns
-// the path written.
+// `new_file_mode` less the umask (0600 for one that holds secrets). The
+// directory's entries are flushed to disk unless a caller writing many files
+// flushes it once itself. Returns the path written.
 //
 // Called only while holding the process lock: the temporary files that
 // killed runs left beside the destination are removed first, since no other
 // run can be writing them then.
-util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes,
-                                      unsigned new_file_mode = 0666);
+struct WriteOptions {
+    unsigned new_file_mode = 0666;
+    bool sync_directory = true;
+};
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, WriteOptions options = {});
 
 }  // namespace core

@@ -1,7 +1,6 @@
 #include "fanout/link.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "core/fsutil.h"
 #include "platform/platform.h"
@@ -272,6 +271,11 @@ LinkState wanted_state(const EntryClass& found, const fs::path& link, const core
     return same_content(link, entry.path) ? LinkState::variant_identical : LinkState::variant;
 }
 
+// A failure to open a directory that says nothing can stand inside it.
+bool names_nothing(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
 // Within one directory, the byte order of the names.
 void sort_by_link(std::vector<LinkEntry>& entries) {
     auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link.native() < b.link.native(); };
@@ -312,41 +316,60 @@ private:
 
 std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                   const std::vector<core::CommonsEntry>& entries) {
+    std::size_t linked = 0;
+    return plan_links(surface, root, entries, true, linked);
+}
+
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                  std::size_t& linked) {
     const fs::path base = link_base(surface, root);
     ExpectedTexts expected_text(base);
-    std::unordered_set<std::string_view> wanted;
-    for (const auto& entry : entries) wanted.insert(entry.file_name);
+    std::vector<std::string_view> wanted;  // sorted, for look-ups without a set of nodes
+    wanted.reserve(entries.size());
+    for (const auto& entry : entries) wanted.push_back(entry.file_name);
+    std::sort(wanted.begin(), wanted.end());
 
     std::vector<LinkEntry> plan;
-    plan.reserve(entries.size());
+    if (keep_linked) plan.reserve(entries.size());
     auto dir = platform::open_directory(surface);
+    // No directory there, or something that is not one: nothing stands at any
+    // link path in it.
+    const bool no_directory = !dir && names_nothing(dir.error());
     for (const auto& entry : entries) {
-        fs::path link = join_name(surface, entry.file_name);
         std::string expected = expected_text(entry);
         // The common case, a link already in canonical form, costs one system
         // call: `base` is where its text is followed from and the entry exists.
+        // So does a link path where nothing stands yet.
         bool canonical = false;
+        bool absent = no_directory;
         if (dir) {
             auto text = platform::read_link_in(*dir, entry.file_name);
             canonical = text && *text == expected;
+            absent = !text && text.error() == std::errc::no_such_file_or_directory;
         }
+        if (canonical && !keep_linked) {
+            ++linked;
+            continue;
+        }
+        fs::path link = join_name(surface, entry.file_name);
         LinkState state = canonical ? LinkState::linked
+                          : absent  ? LinkState::missing
                                     : wanted_state(classify_entry(link, root, base), link, entry, expected);
         plan.push_back({entry.name, std::move(link), std::move(expected), state});
     }
 
-    if (auto names = platform::list_directory(surface)) {
-        for (const auto& name : *names) {
-            if (wanted.count(name) != 0) continue;
-            fs::path link = join_name(surface, name);
-            EntryClass found = classify_entry(link, root, base);
-            if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
-                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
-            } else if (std::holds_alternative<ForeignLink>(found)) {
-                plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::foreign});
-            }
+    // The names are looked at as they are listed, not kept.
+    (void)platform::for_each_name(surface, [&](const std::string& name) {
+        if (std::binary_search(wanted.begin(), wanted.end(), std::string_view(name))) return;
+        fs::path link = join_name(surface, name);
+        EntryClass found = classify_entry(link, root, base);
+        if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
+            plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
+        } else if (std::holds_alternative<ForeignLink>(found)) {
+            plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::foreign});
         }
-    }
+    });
     sort_by_link(plan);
     return plan;
 }
@@ -403,8 +426,26 @@ util::IoStatus apply_link(const LinkEntry& entry) {
 }
 
 util::IoStatus make_symlink(const std::string& text, const fs::path& link) {
-    const bool directory = platform::is_directory(core::resolve_link_target(link, text));
+    const bool directory =
+        platform::symlinks_have_kind && platform::is_directory(core::resolve_link_target(link, text));
     return platform::create_symlink(text, link, directory);
+}
+
+util::IoStatus LinkApplier::apply(const LinkEntry& entry) {
+    if (entry.state != LinkState::missing) return apply_link(entry);
+    const fs::path parent = entry.link.parent_path();
+    if (!made_ || *made_ != parent) {
+        made_.reset();
+        if (auto made = platform::create_directories(parent); !made) return made;
+        made_ = parent;
+    }
+    util::IoStatus linked = make_symlink(entry.expected.value_or(""), entry.link);
+    // The directory went away since: made again, as a lone link would do.
+    if (!linked && linked.error() == std::errc::no_such_file_or_directory) {
+        made_.reset();
+        return apply_link(entry);
+    }
+    return linked;
 }
 
 }  // namespace fanout

@@ -56,6 +56,7 @@ struct LinkSection {
     std::string agent;
     std::string surface_dir;  // as the target gives it, relative to the home directory
     std::vector<LinkEntry> entries;
+    std::size_t linked = 0;  // linked entries left out of `entries` (not kept as records)
 };
 
 // True when `path` lies at or under `root`, compared component by component.
@@ -87,10 +88,25 @@ bool same_content(const fs::path& a, const fs::path& b);
 
 std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                   const std::vector<core::CommonsEntry>& entries);
+// The same, leaving out the entries found linked unless `keep_linked`;
+// `linked` is raised by the number left out.
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                  std::size_t& linked);
 // Every link into the Commons directly in `directory`, as a duplicate.
 std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root);
 
 util::IoStatus apply_link(const LinkEntry& entry);
 util::IoStatus make_symlink(const std::string& text, const fs::path& link);
+
+// Carries out entries one after another as apply_link does, creating the
+// directory of a run of missing links in the same place once.
+class LinkApplier {
+public:
+    util::IoStatus apply(const LinkEntry& entry);
+
+private:
+    std::optional<fs::path> made_;  // created or found by the last missing entry
+};
 
 }  // namespace fanout

@@ -1,5 +1,7 @@
 #include "fanout/plan.h"
 
+#include <array>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -8,6 +10,7 @@
 
 #include "core/agents.h"
 #include "core/commons.h"
+#include "platform/tasks.h"
 
 namespace fanout {
 
@@ -30,60 +33,136 @@ std::optional<std::string> leftover_dir(const core::Target& target, core::Family
     return std::string(target.spec->skills_dir);
 }
 
-// The link names already planned in one real directory, and the families
-// whose sections planned them.
-struct PlannedDir {
-    std::set<core::Family> families;
-    std::set<std::string> names;
+// One link section to plan: whose, where, and how.
+struct SectionSpec {
+    const core::Target* target;
+    std::string dir;
+    fs::path real;          // the directory with every link followed
+    bool leftover = false;  // a native agent's leftover fan-out links
+    bool shared = false;    // sections of other families plan the same directory
 };
 
+using FamilySections = std::array<std::vector<SectionSpec>, core::all_families.size()>;
+
 // Every real directory is planned once, whichever targets share it: a second
-// target with the same surface gets no section of its own, a surface of
-// another family there leaves out the names already planned, and a native
-// agent's leftover links are not cleaned from a directory that another
-// target links into.
-void plan_link_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets,
-                        SyncPlan& plan) {
+// target with the same surface gets no section of its own, and a native
+// agent's leftover links are not cleaned from a directory that another target
+// links into. A directory that sections of more than one family plan is
+// marked shared: those sections keep every entry, so that names an earlier
+// family planned there can be left out of a later one afterwards.
+FamilySections choose_sections(const core::RunContext& ctx, const std::vector<core::Target>& targets) {
     std::set<fs::path> surface_dirs;
     for (const auto& target : targets) {
         for (const auto& surface : target.surfaces) surface_dirs.insert(real_directory(ctx.home / surface.dir));
     }
-    std::map<fs::path, PlannedDir> planned;
-    for (core::Family family : core::all_families) {
-        core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
-        for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
+    std::map<fs::path, std::set<core::Family>> planned;
+    FamilySections chosen;
+    for (std::size_t f = 0; f < core::all_families.size(); ++f) {
+        const core::Family family = core::all_families[f];
         for (const auto& target : targets) {
             std::optional<std::string> dir = surface_of(target, family);
-            const bool leftovers = !dir;
-            if (leftovers) dir = leftover_dir(target, family);
+            const bool leftover = !dir;
+            if (leftover) dir = leftover_dir(target, family);
             if (!dir) continue;
-            const fs::path real = real_directory(ctx.home / *dir);
-            if (leftovers && surface_dirs.count(real) != 0) continue;
-            PlannedDir& here = planned[real];
-            if (!here.families.insert(family).second) continue;
-            std::vector<LinkEntry> entries = leftovers ? find_leftover_links(ctx.home / *dir, ctx.commons)
-                                                       : plan_links(ctx.home / *dir, ctx.commons, scan.entries);
-            std::erase_if(entries, [&](const LinkEntry& entry) {
-                return !here.names.insert(entry.link.filename().string()).second;
+            fs::path real = real_directory(ctx.home / *dir);
+            if (leftover && surface_dirs.count(real) != 0) continue;
+            if (!planned[real].insert(family).second) continue;
+            chosen[f].push_back({&target, *dir, std::move(real), leftover, false});
+        }
+    }
+    for (auto& sections : chosen) {
+        for (auto& section : sections) section.shared = planned[section.real].size() > 1;
+    }
+    return chosen;
+}
+
+// The sections of one family, in target order.
+struct FamilyPlan {
+    std::vector<std::string> warnings;
+    std::vector<LinkSection> sections;
+};
+
+// `alongside`, when given, is run with the family's scan beside the sections.
+FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpec>& specs, core::Family family,
+                       const PlanOptions& options,
+                       const std::function<void(const core::CommonsScan&)>& alongside = {}) {
+    FamilyPlan plan;
+    const core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
+    for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
+    for (const SectionSpec& spec : specs) plan.sections.push_back({spec.target->name, spec.dir, {}});
+    // Sections only read: they are checked side by side.
+    platform::run_parallel(plan.sections.size() + (alongside ? 1 : 0), [&](std::size_t i) {
+        if (i == plan.sections.size()) {
+            alongside(scan);
+            return;
+        }
+        LinkSection& section = plan.sections[i];
+        const fs::path dir = ctx.home / section.surface_dir;
+        if (specs[i].leftover) {
+            section.entries = find_leftover_links(dir, ctx.commons);
+        } else {
+            const bool keep = options.keep_in_place || specs[i].shared;
+            section.entries = plan_links(dir, ctx.commons, scan.entries, keep, section.linked);
+        }
+    });
+    return plan;
+}
+
+// In a directory that several families plan, a name is planned by the first
+// section that has it; without records of what is in place, the linked
+// entries are then counted and dropped.
+void drop_names_planned_before(const FamilySections& specs, std::array<FamilyPlan, core::all_families.size()>& families,
+                               const PlanOptions& options) {
+    std::map<fs::path, std::set<std::string>> names;
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        for (std::size_t i = 0; i < specs[f].size(); ++i) {
+            if (!specs[f][i].shared) continue;
+            LinkSection& section = families[f].sections[i];
+            std::set<std::string>& here = names[specs[f][i].real];
+            std::erase_if(section.entries, [&](const LinkEntry& entry) {
+                return !here.insert(entry.link.filename().string()).second;
             });
-            plan.link_sections.push_back({target.name, *dir, std::move(entries)});
-            plan.link_families.push_back(family);
+            if (options.keep_in_place) continue;
+            section.linked += std::erase_if(section.entries,
+                                            [](const LinkEntry& entry) { return entry.state == LinkState::linked; });
         }
     }
 }
 
 }  // namespace
 
-SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config) {
+SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, const PlanOptions& options) {
     SyncPlan plan;
     const std::vector<core::Target> targets = core::select_targets(ctx.home, config);
-    plan_link_sections(ctx, targets, plan);
-    plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md");
 
-    plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json");
-    RenderPlan rendered = plan_rendered_commands(ctx.home, targets, ctx.commons);
-    plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks");
+    // The planners only read, each its own files: they run side by side and
+    // their results are put together in the order of the report.
+    const FamilySections specs = choose_sections(ctx, targets);
+    std::array<FamilyPlan, core::all_families.size()> families;
+    RenderPlan rendered;
+    const std::array<std::function<void()>, families.size() + 3> planners{
+        [&] { families[0] = plan_family(ctx, specs[0], core::all_families[0], options); },
+        // The rendered commands share the commands scan.
+        [&] {
+            static_assert(core::all_families[1] == core::Family::commands);
+            families[1] = plan_family(ctx, specs[1], core::all_families[1], options, [&](const core::CommonsScan& scan) {
+                rendered = plan_rendered_commands(ctx.home, targets, scan.entries, options.keep_in_place);
+            });
+        },
+        [&] { families[2] = plan_family(ctx, specs[2], core::all_families[2], options); },
+        [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
+        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_in_place); },
+        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
+    };
+    platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });
 
+    drop_names_planned_before(specs, families, options);
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        FamilyPlan& family = families[f];
+        std::move(family.warnings.begin(), family.warnings.end(), std::back_inserter(plan.warnings));
+        std::move(family.sections.begin(), family.sections.end(), std::back_inserter(plan.link_sections));
+        plan.link_families.insert(plan.link_families.end(), family.sections.size(), core::all_families[f]);
+    }
     plan.rendered = std::move(rendered.items);
     for (auto* passed_over : {&rendered.warnings, &plan.hooks.warnings}) {
         std::move(passed_over->begin(), passed_over->end(), std::back_inserter(plan.warnings));

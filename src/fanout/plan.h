@@ -29,8 +29,16 @@ struct SyncPlan {
     std::vector<std::string> errors;     // planning errors that block every section
 };
 
+struct PlanOptions {
+    // Keep a record of every item already in place: link entries found
+    // linked, MCP servers and rendered commands found managed. Without it
+    // the plan holds only the items that are not in place; a link section
+    // counts its linked entries.
+    bool keep_in_place = true;
+};
+
 // Reads the Commons, the configuration and the agents' files; changes nothing.
-SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config);
+SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, const PlanOptions& options = {});
 
 // The states sync changes. A variant-identical link is listed with its note
 // and left, so it is not among them.

@@ -9,6 +9,7 @@
 #include "json/json.h"
 #include "core/text_file.h"
 #include "platform/platform.h"
+#include "platform/tasks.h"
 #include "toml/toml.h"
 #include "util/text.h"
 
@@ -103,15 +104,23 @@ std::vector<const core::CommonsEntry*> distinct_commands(const std::vector<core:
 // The commands that can be read; the others' errors go to `errors`.
 std::vector<CommandSource> read_commands(const std::vector<const core::CommonsEntry*>& entries,
                                          std::vector<std::string>& errors) {
-    std::vector<CommandSource> sources;
-    for (const core::CommonsEntry* listed : entries) {
-        const core::CommonsEntry& entry = *listed;
-        const auto text = core::read_text_file(entry.path);
-        if (!text) {
-            errors.push_back(text.error().message);
-            continue;
+    // Read side by side, in blocks; kept and reported in the entries' order.
+    std::vector<std::optional<util::Result<FrontMatter>>> read(entries.size());
+    platform::for_each_parallel(entries.size(), [&](std::size_t i) {
+        auto text = core::read_text_file(entries[i]->path);
+        if (text) {
+            read[i].emplace(parse_front_matter(*text));
+        } else {
+            read[i].emplace(text.error());
         }
-        sources.push_back({entry, parse_front_matter(*text)});
+    });
+    std::vector<CommandSource> sources;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (*read[i]) {
+            sources.push_back({*entries[i], std::move(*read[i]).value()});
+        } else {
+            errors.push_back(read[i]->error().message);
+        }
     }
     return sources;
 }
@@ -212,30 +221,53 @@ util::Result<std::string> render_command(core::RenderFormat format,
 }
 
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
-                                  const fs::path& commons) {
+                                  const fs::path& commons, bool keep_managed) {
+    if (std::none_of(targets.begin(), targets.end(), renders_commands)) return {};
+    const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
+    return plan_rendered_commands(home, targets, scan.entries, keep_managed);
+}
+
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
+                                  const std::vector<core::CommonsEntry>& commands, bool keep_managed) {
     RenderPlan plan;
     if (std::none_of(targets.begin(), targets.end(), renders_commands)) return plan;
-    const core::CommonsScan scan = core::scan_commons_family(commons, core::Family::commands);
-    const std::vector<CommandSource> sources =
-        read_commands(distinct_commands(scan.entries, plan.warnings), plan.errors);
+    const std::vector<CommandSource> sources = read_commands(distinct_commands(commands, plan.warnings), plan.errors);
     for (const core::Target& target : targets) {
         if (!renders_commands(target)) continue;
         const core::RenderFormat format = target.spec->render_format;
         const fs::path dir = home / target.spec->commands_dir;
         const std::string_view extension = format == core::RenderFormat::toml ? "toml" : "json";
+        // No directory there, or a file in its place: every file is missing,
+        // without trying to read each one.
+        const auto found = platform::metadata(dir);
+        const bool no_directory = !found && (found.error() == std::errc::no_such_file_or_directory ||
+                                             found.error() == std::errc::not_a_directory);
 
-        for (const CommandSource& source : sources) {
+        // Rendered and compared with the disk side by side, in blocks; kept
+        // in the commands' order.
+        std::vector<std::optional<util::Result<RenderedCommand>>> done(sources.size());
+        platform::for_each_parallel(sources.size(), [&](std::size_t i) {
+            const CommandSource& source = sources[i];
             auto rendered = render_command(format, source.parsed.description, source.parsed.body);
             if (!rendered) {
-                plan.errors.push_back(rendered.error().message);
-                continue;
+                done[i].emplace(rendered.error());
+                return;
             }
             const std::string& name = source.entry.name;
             fs::path path = dir / (name + "." + std::string(extension));
-            const RenderState state = state_on_disk(path, *rendered);
-            plan.items.push_back({target.name, name, std::move(path), std::move(rendered).value(), state});
+            const RenderState state = no_directory ? RenderState::missing : state_on_disk(path, *rendered);
+            if (state == RenderState::managed && !keep_managed) return;
+            done[i].emplace(RenderedCommand{target.name, name, std::move(path), std::move(rendered).value(), state});
+        });
+        for (auto& item : done) {
+            if (!item) continue;  // managed, not kept
+            if (*item) {
+                plan.items.push_back(std::move(*item).value());
+            } else {
+                plan.errors.push_back(item->error().message);
+            }
         }
-        plan_orphans(target, dir, scan.entries, plan.items);
+        plan_orphans(target, dir, commands, plan.items);
     }
     return plan;
 }
@@ -246,6 +278,13 @@ std::string render_line(const RenderedCommand& item) {
 }
 
 util::Status<> apply_rendered_command(const RenderedCommand& item) {
+    RenderApplier applier;
+    auto done = applier.apply(item);
+    applier.finish();
+    return done;
+}
+
+util::Status<> RenderApplier::apply(const RenderedCommand& item) {
     if (item.state == RenderState::orphaned) {
         if (auto removed = platform::remove_file(item.path); !removed) {
             return util::error("cannot remove " + item.path.string() + ": " +
@@ -255,13 +294,22 @@ util::Status<> apply_rendered_command(const RenderedCommand& item) {
     }
     if (item.state != RenderState::missing && item.state != RenderState::drifted) return {};
     const fs::path dir = item.path.parent_path();
-    if (auto created = platform::create_directories(dir); !created) {
-        return util::error("cannot create " + dir.string() + ": " + created.error().message());
+    if (dirs_.empty() || dirs_.back() != dir) {
+        if (auto created = platform::create_directories(dir); !created) {
+            return util::error("cannot create " + dir.string() + ": " + created.error().message());
+        }
+        if (std::find(dirs_.begin(), dirs_.end(), dir) == dirs_.end()) dirs_.push_back(dir);
     }
-    if (auto written = core::write_atomic(item.path, item.text.value_or("")); !written) {
+    // The directory is flushed once, by finish.
+    if (auto written = core::write_atomic(item.path, item.text.value_or(""), {.sync_directory = false}); !written) {
         return util::error("cannot write " + item.path.string() + ": " + written.error().message());
     }
     return {};
+}
+
+void RenderApplier::finish() {
+    for (const fs::path& dir : dirs_) (void)platform::sync_directory(dir);
+    dirs_.clear();
 }
 
 }  // namespace fanout

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/agents.h"
+#include "core/commons.h"
 #include "util/result.h"
 
 namespace fanout {
@@ -57,9 +58,13 @@ util::Result<std::string> render_command(core::RenderFormat format,
                                          std::string_view body);
 
 // Reads the Commons commands and the command directories under `home` of the
-// rendering agents among `targets`; changes nothing.
+// rendering agents among `targets`; changes nothing. Without `keep_managed`
+// the plan holds no item whose state is managed.
 RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
-                                  const fs::path& commons);
+                                  const fs::path& commons, bool keep_managed = true);
+// The same with the Commons commands already scanned, in the scan's order.
+RenderPlan plan_rendered_commands(const fs::path& home, const std::vector<core::Target>& targets,
+                                  const std::vector<core::CommonsEntry>& commands, bool keep_managed);
 
 // "  {state:10} {name} → {agent} — {note}", as sync lists an item.
 std::string render_line(const RenderedCommand& item);
@@ -67,5 +72,18 @@ std::string render_line(const RenderedCommand& item);
 // Writes a missing or drifted file (parent directories created) or removes
 // an orphan. The error is the finished text to report.
 util::Status<> apply_rendered_command(const RenderedCommand& item);
+
+// Carries out items one after another as apply_rendered_command does,
+// creating each directory once, and flushing each directory written to
+// disk once, in finish, rather than after every file.
+class RenderApplier {
+public:
+    util::Status<> apply(const RenderedCommand& item);
+    // Best effort: a directory that cannot be flushed is not an error.
+    void finish();
+
+private:
+    std::vector<fs::path> dirs_;  // created or found, the last one used at the back
+};
 
 }  // namespace fanout

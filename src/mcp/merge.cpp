@@ -22,7 +22,11 @@ bool writes_resolved_values(const std::vector<const McpItem*>& items) {
 
 // The file's new text, from its current content.
 util::Result<std::string> merged_text(const fs::path& path, std::string_view servers_key, bool toml,
-                                      const std::vector<const McpItem*>& items) {
+                                      const std::vector<const McpItem*>& items, const core::AgentFileRead* read) {
+    if (read && read->toml == toml && core::unchanged_since(path, *read)) {
+        if (toml) return merge_into_toml(path, read->text, servers_key, items);
+        return merge_into_json(path, read->document, servers_key, items);
+    }
     if (toml) {
         auto text = core::read_toml_document(path);
         if (!text) return text.error();
@@ -37,12 +41,18 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items) {
-    auto bytes = merged_text(path, servers_key, toml, items);
+    return merge_servers_into_agent_file(path, servers_key, toml, items, nullptr);
+}
+
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items,
+                                                         const core::AgentFileRead* read) {
+    auto bytes = merged_text(path, servers_key, toml, items, read);
     if (!bytes) return bytes.error();
 
     // A file made here to hold resolved secrets is readable by its owner only.
     const bool secrets = writes_resolved_values(items);
-    auto written = core::write_atomic(path, *bytes, secrets ? 0600 : 0666);
+    auto written = core::write_atomic(path, *bytes, {.new_file_mode = secrets ? 0600u : 0666u});
     if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
     MergeOutcome outcome{*written, std::nullopt};
     if (secrets) {

@@ -1,6 +1,7 @@
 #include "mcp/plan.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "mcp/env_refs.h"
 #include "mcp/json_object.h"
 #include "platform/platform.h"
+#include "platform/tasks.h"
 
 namespace mcp {
 
@@ -73,6 +75,86 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
+// The items of one key-merge agent; translation errors go to the plan's
+// `errors`, each text once.
+void plan_target(const core::RunContext& ctx, const core::Target& target,
+                 const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
+                 bool keep_managed, McpPlan& plan) {
+    ErrorList errors(plan.errors);
+    const core::AgentSpec* spec = target.spec;
+    McpItem base;
+    base.agent = target.name;
+    base.file = ctx.home / fs::path(spec->mcp_file);
+    base.servers_key = std::string(spec->servers_key);
+    base.toml = spec->config_format == core::ConfigFormat::toml;
+
+    // Read and parsed once: a merge into the file starts from this.
+    auto file = core::read_agent_file(base.file, base.toml);
+    auto read = file ? core::config_table_of(base.file, *file, spec->servers_key) : file.error();
+    if (!read) {
+        plan.read_errors.push_back(read.error().message);
+        return;
+    }
+    const AgentTable table(std::move(*read));
+    const std::size_t first = plan.items.size();
+    auto add = [&](const std::string& server, McpState state) -> McpItem& {
+        McpItem& item = plan.items.emplace_back(base);
+        item.server = server;
+        item.state = state;
+        return item;
+    };
+
+    for (const auto& [name, server, uses_env, settings] : commons) {
+        const json::Value* held = table.find(name);
+        if (is_disabled(server)) {
+            if (held) add(name, McpState::disabled);
+            continue;
+        }
+        if (allowlist_excludes(settings, target.name)) {
+            if (held) add(name, McpState::stranded);
+            continue;
+        }
+        const core::Tweak* tweak = tweak_for(settings, target.name);
+        auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
+        if (!expected) {
+            errors.add(expected.error().message);
+            continue;
+        }
+        McpState state = McpState::missing;
+        std::vector<std::string> keys;
+        if (held) {
+            if (json::equal(*held, *expected)) {
+                if (!keep_managed) continue;
+                state = McpState::managed;
+            } else {
+                state = McpState::drifted;
+                keys = diff_server_entries(held, *expected);
+            }
+        }
+        McpItem& item = add(name, state);
+        item.keys = std::move(keys);
+        item.expected = std::move(*expected);
+        // Only what the dialect keeps counts: a reference in a key it drops
+        // puts no secret into the agent's file.
+        if (uses_env || (tweak && uses_env_references(*tweak))) {
+            auto unexpanded = translate_server(name, server, spec->dialect, ctx.env, tweak, false);
+            item.resolved = unexpanded && holds_env_reference(*unexpanded);
+        }
+    }
+
+    for (const auto& [name, entry] : table.members()) {
+        if (!commons_names.count(name)) add(name, McpState::foreign);
+    }
+
+    std::shared_ptr<const core::AgentFileRead> shared;
+    for (std::size_t i = first; i < plan.items.size(); ++i) {
+        McpItem& item = plan.items[i];
+        if (item.state != McpState::missing && item.state != McpState::drifted) continue;
+        if (!shared) shared = std::make_shared<const core::AgentFileRead>(std::move(*file));
+        item.read = shared;
+    }
+}
+
 }  // namespace
 
 std::string_view state_word(McpState state) {
@@ -93,7 +175,7 @@ bool is_actionable(McpState state) {
 }
 
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                 const fs::path& commons_mcp) {
+                 const fs::path& commons_mcp, bool keep_managed) {
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
@@ -102,12 +184,12 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
         plan.errors.push_back(servers.error().message);
         return plan;
     }
-    plan_mcp_agent(ctx, config, targets, *servers, plan);
+    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed);
     return plan;
 }
 
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan) {
+                    const McpServers& servers, McpPlan& plan, bool keep_managed) {
     ErrorList errors(plan.errors);
     std::unordered_set<std::string> commons_names;
     std::vector<CommonsServer> commons;
@@ -118,68 +200,20 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
                            found == config.mcp.end() ? nullptr : &found->second});
     }
 
+    // Each agent's file is read and compared on its own, side by side with
+    // the others; the results are put together in target order.
+    std::vector<const core::Target*> agents;
     for (const core::Target& target : targets) {
-        const core::AgentSpec* spec = target.spec;
-        if (!spec || spec->mcp != core::McpMechanism::key_merge) continue;
-        McpItem base;
-        base.agent = target.name;
-        base.file = ctx.home / fs::path(spec->mcp_file);
-        base.servers_key = std::string(spec->servers_key);
-        base.toml = spec->config_format == core::ConfigFormat::toml;
-
-        auto read = core::read_config_table(base.file, spec->servers_key, base.toml);
-        if (!read) {
-            plan.read_errors.push_back(read.error().message);
-            continue;
-        }
-        const AgentTable table(std::move(*read));
-        auto add = [&](const std::string& server, McpState state) -> McpItem& {
-            McpItem& item = plan.items.emplace_back(base);
-            item.server = server;
-            item.state = state;
-            return item;
-        };
-
-        for (const auto& [name, server, uses_env, settings] : commons) {
-            const json::Value* held = table.find(name);
-            if (is_disabled(server)) {
-                if (held) add(name, McpState::disabled);
-                continue;
-            }
-            if (allowlist_excludes(settings, target.name)) {
-                if (held) add(name, McpState::stranded);
-                continue;
-            }
-            const core::Tweak* tweak = tweak_for(settings, target.name);
-            auto expected = translate_server(name, server, spec->dialect, ctx.env, tweak, true);
-            if (!expected) {
-                errors.add(expected.error().message);
-                continue;
-            }
-            McpState state = McpState::missing;
-            std::vector<std::string> keys;
-            if (held) {
-                if (json::equal(*held, *expected)) {
-                    state = McpState::managed;
-                } else {
-                    state = McpState::drifted;
-                    keys = diff_server_entries(held, *expected);
-                }
-            }
-            McpItem& item = add(name, state);
-            item.keys = std::move(keys);
-            item.expected = std::move(*expected);
-            // Only what the dialect keeps counts: a reference in a key it drops
-            // puts no secret into the agent's file.
-            if (uses_env || (tweak && uses_env_references(*tweak))) {
-                auto unexpanded = translate_server(name, server, spec->dialect, ctx.env, tweak, false);
-                item.resolved = unexpanded && holds_env_reference(*unexpanded);
-            }
-        }
-
-        for (const auto& [name, entry] : table.members()) {
-            if (!commons_names.count(name)) add(name, McpState::foreign);
-        }
+        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
+    }
+    std::vector<McpPlan> parts(agents.size());
+    platform::run_parallel(agents.size(), [&](std::size_t i) {
+        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i]);
+    });
+    for (McpPlan& part : parts) {
+        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
+        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
+        for (const std::string& error : part.errors) errors.add(error);
     }
 }
 

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/config.h"
 #include "core/context.h"
@@ -35,6 +37,9 @@ struct McpItem {
     bool toml = false;
     bool resolved = false;  // the expected entry holds a value expanded from "${env:VAR}"
     McpState state = McpState::managed;
+    // Missing and drifted items: the agent's file as planning read it, for
+    // the merge (shared by the items of one file).
+    std::shared_ptr<const core::AgentFileRead> read;
 };
 
 struct McpPlan {
@@ -45,14 +50,15 @@ struct McpPlan {
 };
 
 // Plans the Commons mcp.json against every key-merge agent among `targets`.
-// A path that is missing or not a regular file gives an empty plan.
+// A path that is missing or not a regular file gives an empty plan. Without
+// `keep_managed` the plan holds no item whose state is managed.
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                 const fs::path& commons_mcp);
+                 const fs::path& commons_mcp, bool keep_managed = true);
 
 // Appends the items of these Commons servers (in name order) for every
 // key-merge agent among `targets` to `plan`.
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan);
+                    const McpServers& servers, McpPlan& plan, bool keep_managed = true);
 
 // The note reports print beside the item.
 std::string mcp_note(const McpItem& item);

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include <dirent.h>
@@ -150,6 +151,21 @@ IoResult<std::vector<DirEntry>> list_directory_entries(const fs::path& dir) {
     return entries;
 }
 
+IoStatus for_each_name(const fs::path& dir, const std::function<void(const std::string&)>& each) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) return last_error();
+    std::string name;
+    for (;;) {
+        errno = 0;
+        struct dirent* e = ::readdir(d.get());
+        if (e == nullptr) break;  // the end, or an entry the listing cannot deliver
+        name = e->d_name;
+        if (name == "." || name == "..") continue;
+        each(name);
+    }
+    return {};
+}
+
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir) {
     auto entries = list_directory_entries(dir);
     if (!entries) return entries.error();
@@ -166,10 +182,23 @@ IoResult<File> open_for_reading(const fs::path& path) {
     return open_regular_for_reading(path, st);
 }
 
-IoResult<std::string> read_file(const fs::path& path) {
+
+namespace {
+
+FileStamp stamp_of(const struct stat& st) {
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::uint64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
+IoResult<std::string> read_file(const fs::path& path, FileStamp& stamp) {
     struct stat st;
     auto file = open_regular_for_reading(path, st);
     if (!file) return file.error();
+    stamp = stamp_of(st);
     const auto size = static_cast<std::uintmax_t>(st.st_size);
     if (size > read_limit) return std::make_error_code(std::errc::file_too_large);
 
@@ -191,6 +220,17 @@ IoResult<std::string> read_file(const fs::path& path) {
     }
     data.resize(filled);
     return data;
+}
+
+IoResult<std::string> read_file(const fs::path& path) {
+    FileStamp stamp;
+    return read_file(path, stamp);
+}
+
+IoResult<FileStamp> file_stamp(const fs::path& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return last_error();
+    return stamp_of(st);
 }
 
 IoStatus create_directories(const fs::path& dir) {

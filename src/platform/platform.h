@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,11 +46,16 @@ IoResult<fs::path> read_link(const fs::path& path);
 // A symbolic link at `link` holding exactly `target`. `directory` is a hint
 // some systems need; POSIX links have no kind.
 IoStatus create_symlink(const fs::path& target, const fs::path& link, bool directory);
+// False where the hint is not needed, so callers need not look at the target.
+inline constexpr bool symlinks_have_kind = false;
 // The absolute path with every link followed (realpath).
 IoResult<fs::path> final_path(const fs::path& path);
 
 // Names in a directory, without "." and "..", in the order the system gives.
 IoResult<std::vector<std::string>> list_directory(const fs::path& dir);
+// Calls `each` with every name as list_directory would give it, one at a
+// time, without keeping the list.
+IoStatus for_each_name(const fs::path& dir, const std::function<void(const std::string&)>& each);
 
 // A listed name with the kind the listing itself reports, when it reports one
 // (some file systems leave it to a metadata read). A link is a symlink here,
@@ -74,6 +80,21 @@ inline constexpr std::uintmax_t read_limit = std::uintmax_t{256} << 20;
 // with std::errc::is_a_directory, anything else that is not a regular file
 // with not_a_regular_file(), a file above read_limit with file_too_large.
 IoResult<std::string> read_file(const fs::path& path);
+
+// What tells one state of a file from another: a file replaced, written or
+// touched since has another stamp.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified_ns = 0;
+    std::int64_t changed_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The whole file as bytes, with the stamp of the file read.
+IoResult<std::string> read_file(const fs::path& path, FileStamp& stamp);
+// The stamp of the file the path designates, every link followed.
+IoResult<FileStamp> file_stamp(const fs::path& path);
 
 // Creates the directory and every missing parent; an existing directory is fine.
 IoStatus create_directories(const fs::path& dir);

@@ -262,3 +262,48 @@ TEST(FindLeftoverLinks, OurLinksAreDuplicates) {
     }
     EXPECT_TRUE(fanout::find_leftover_links(h.dir / "nowhere", h.commons).empty());
 }
+
+TEST(PlanLinks, WithoutLinkedRecordsTheRestIsTheSameAndLinkedAreCounted) {
+    LinkHome h;
+    for (auto name : {"a", "b", "c", "d"}) h.skill(name);
+    h.link("a", "../../.agents/skills/a");
+    h.link("c", "../../.agents/skills/c");
+    h.link("old", "../../.agents/skills/old");
+    const auto entries = core::scan_commons_family(h.commons, core::Family::skills).entries;
+
+    std::size_t linked = 0;
+    auto lean = fanout::plan_links(h.surface, h.commons, entries, false, linked);
+    EXPECT_EQ(linked, 2u);
+    std::vector<std::pair<std::string, LinkState>> kept, rest;
+    for (const auto& e : lean) kept.emplace_back(e.name, e.state);
+    for (const auto& e : h.plan()) {
+        if (e.state != LinkState::linked) rest.emplace_back(e.name, e.state);
+    }
+    EXPECT_EQ(kept, rest);
+    EXPECT_EQ(kept, (std::vector<std::pair<std::string, LinkState>>{
+                        {"b", LinkState::missing}, {"d", LinkState::missing}, {"old", LinkState::dangling}}));
+}
+
+TEST(LinkApplier, CreatesTheSurfaceOnceAndAgainWhenItWentAway) {
+    LinkHome h;
+    for (auto name : {"a", "b", "c"}) h.skill(name);
+    auto plan = h.plan();
+    ASSERT_EQ(plan.size(), 3u);
+    fanout::LinkApplier applier;
+    ASSERT_TRUE(applier.apply(plan[0]).ok());
+    fs::remove_all(h.dir / ".claude");  // removed by someone else between two links
+    ASSERT_TRUE(applier.apply(plan[1]).ok());
+    ASSERT_TRUE(applier.apply(plan[2]).ok());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(h.surface / "a")));
+    EXPECT_EQ(read_file(h.surface / "b/SKILL.md"), "body");
+    EXPECT_EQ(fs::read_symlink(h.surface / "c"), "../../.agents/skills/c");
+
+    // A file where the surface should be: every missing link fails alike.
+    fs::remove_all(h.dir / ".claude");
+    write_file(h.dir / ".claude/skills", "a file");
+    fanout::LinkApplier blocked;
+    for (const auto& entry : h.plan()) {
+        EXPECT_EQ(entry.state, LinkState::missing);
+        EXPECT_FALSE(blocked.apply(entry).ok()) << entry.name;
+    }
+}

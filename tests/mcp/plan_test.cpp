@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "mcp/merge.h"
 #include "mcp/plan.h"
 #include "support/support.h"
 
@@ -123,6 +124,48 @@ TEST(PlanMcp, EveryStateInPlanningOrder) {
         EXPECT_EQ(item.expected.has_value(), has_expected) << item.agent << "/" << item.server;
     }
     EXPECT_EQ(mcp::mcp_note(*find(plan, "cursor", "c")), "differs from the Commons (args, cwd, env) — will be restored");
+}
+
+TEST(PlanMcp, WithoutManagedRecordsTheRestIsTheSame) {
+    Machine m;
+    for (const char* dir : {".claude", ".cursor"}) m.install(dir);
+    m.commons(R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"},"d":{"command":"d","disabled":true}}})");
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"old"},"d":{"command":"d"}}})");
+    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"x":{"command":"x"},"a":{"command":"a"}}})");
+    EXPECT_EQ(summary(m.plan()),
+              "claude/a:managed claude/b:drifted[command] claude/d:disabled cursor/a:managed cursor/b:missing "
+              "cursor/x:foreign ");
+    auto lean = mcp::plan_mcp(m.context(), m.config, m.targets(), m.home / ".agents" / "mcp.json", false);
+    EXPECT_EQ(summary(lean), "claude/b:drifted[command] claude/d:disabled cursor/b:missing cursor/x:foreign ");
+}
+
+// The merge starts from the file as planning read it, unless the file has
+// changed since: an edit made in between is kept.
+TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
+    for (bool edited : {false, true}) {
+        for (const char* dir : {".claude", ".codex"}) {
+            Machine m;
+            m.install(dir);
+            m.commons(R"({"mcpServers":{"a":{"command":"a"}}})");
+            const bool toml = std::string(dir) == ".codex";
+            const auto file = toml ? m.home / ".codex" / "config.toml" : m.home / ".claude.json";
+            write_file(file, toml ? "model = \"o3\"\n" : R"({"theme":"dark"})");
+            auto plan = m.plan();
+            ASSERT_EQ(plan.items.size(), 1u);
+            const mcp::McpItem& item = plan.items[0];
+            ASSERT_TRUE(item.read);
+            if (edited) write_file(file, toml ? "model = \"o4\"\nextra = 1\n" : R"({"theme":"light","extra":1})");
+            auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                             item.read.get());
+            ASSERT_TRUE(merged) << merged.error().message;
+            const std::string text = testing_support::read_file(file);
+            const std::string expected =
+                toml ? (edited ? "model = \"o4\"\nextra = 1\n" : "model = \"o3\"\n") + std::string("\n[mcp_servers.a]\ncommand = \"a\"\n")
+                     : (edited ? "{\n  \"theme\": \"light\",\n  \"extra\": 1,\n" : "{\n  \"theme\": \"dark\",\n") +
+                           std::string("  \"mcpServers\": {\n    \"a\": {\n      \"command\": \"a\"\n    }\n  }\n}");
+            EXPECT_EQ(text, expected) << dir << " edited=" << edited;
+        }
+    }
 }
 
 TEST(PlanMcp, DisabledWinsOverTheAllowlistAndAnEmptyAllowlistStrands) {

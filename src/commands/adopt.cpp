@@ -53,17 +53,45 @@ std::optional<fs::path> real_location(const fs::path& path) {
     return *parent / path.filename();
 }
 
-// The relative text of a link at `link` to `target`, as sync writes it.
-std::string link_text_for(const fs::path& link, const fs::path& target) {
+// The relative text of a link at `link` to `target` in the Commons, as sync
+// writes it. Where the text is followed from is worked out against the
+// Commons itself, which exists before the entry does, so that a dry run
+// names the same text as the real run.
+std::string link_text_for(const fs::path& link, const fs::path& target, const fs::path& commons) {
     const fs::path parent = link.has_parent_path() ? link.parent_path() : fs::path(".");
-    return fanout::relative_path(fanout::link_base(parent, target), target);
+    return fanout::relative_path(fanout::link_base(parent, commons), target);
 }
 
 // Makes that link; its text is returned.
-util::IoResult<std::string> link_relative(const fs::path& link, const fs::path& target) {
-    std::string text = link_text_for(link, target);
+util::IoResult<std::string> link_relative(const fs::path& link, const fs::path& target, const fs::path& commons) {
+    std::string text = link_text_for(link, target, commons);
     if (auto made = fanout::make_symlink(text, link); !made) return made.error();
     return text;
+}
+
+// True when `kept` reaches into `removed` through a link (itself, or one
+// anywhere in its tree): removing `removed` would then take away content
+// that `kept` only shows. Links are not followed further.
+bool leads_into(const fs::path& kept, const fs::path& removed_real) {
+    auto meta = platform::symlink_metadata(kept);
+    if (!meta) return false;
+    if (meta->is_symlink()) {
+        auto real = platform::final_path(kept);
+        return real && fanout::is_under(*real, removed_real);
+    }
+    if (!meta->is_dir()) return false;
+    auto names = platform::list_directory(kept);
+    if (!names) return false;
+    for (const std::string& name : *names) {
+        if (leads_into(kept / name, removed_real)) return true;
+    }
+    return false;
+}
+
+// True when removing `removed` leaves `kept` whole.
+bool removable_beside(const fs::path& removed, const fs::path& kept) {
+    auto removed_real = platform::final_path(removed);
+    return !removed_real || !leads_into(kept, *removed_real);
 }
 
 // A command's or subagent's name without its ".md" suffixes.
@@ -253,7 +281,12 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         reporter_.report_error(path_.string() + " is already in the Commons — nothing to adopt");
         return false;
     }
-    if (!fanout::same_content(path_, adoption.commons_path)) {
+    // Equal content counts as identical only when the side that goes does
+    // not hold what the side that stays shows through a link.
+    const bool removable = adoption.mechanic == AdoptMechanic::absorb   ? removable_beside(path_, adoption.commons_path)
+                           : adoption.mechanic == AdoptMechanic::source ? removable_beside(adoption.commons_path, path_)
+                                                                        : true;
+    if (!removable || !fanout::same_content(path_, adoption.commons_path)) {
         reporter_.report_error(path_.string() + " differs from the Commons copy at " +
                                adoption.commons_path.string() +
                                " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode "
@@ -287,7 +320,7 @@ int Adopter::absorb(const Adoption& adoption) {
                              family_word(adoption) + ")");
         reporter_.print_line(adoption.identical ? "  would remove " + path + " — identical to the Commons copy"
                                                 : "  would move " + path + " into the Commons");
-        reporter_.print_line("  would leave a link at " + path + " → " + link_text_for(path_, adoption.commons_path));
+        reporter_.print_line("  would leave a link at " + path + " → " + link_text_for(path_, adoption.commons_path, ctx_.commons));
         fan_out(adoption);
         return finish();
     }
@@ -305,7 +338,7 @@ int Adopter::absorb(const Adoption& adoption) {
             return fail("cannot move " + path + " into the Commons: " + moved.error().message());
         }
     }
-    auto text = link_relative(path_, adoption.commons_path);
+    auto text = link_relative(path_, adoption.commons_path, ctx_.commons);
     if (!text) return fail("cannot link " + path + ": " + text.error().message());
     reporter_.print_line(adoption.identical ? adoption.name + " in " + adoption.agent +
                                                   " was identical to the Commons copy — re-linked"

@@ -238,3 +238,63 @@ TEST(Adopt, RefusalsChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Adopt, ThroughAnAgentDirectoryThatIsALinkTheDryRunNamesTheLinkItMakes) {
+    Home h;
+    fs::create_directories(h / ".agents/skills");
+    write_file(h / "dotfiles/claude/skills/review/SKILL.md", "# review\n");
+    fs::create_directory_symlink("dotfiles/claude", h / ".claude");
+    const fs::path review = h / ".claude/skills/review";
+    const std::string p = review.string();
+    // Followed from where the directory really is, the text reaches the Commons.
+    const std::string text = "../../../.agents/skills/review";
+    expect_dry_run(h, review,
+                   "absorb: review from claude into the Commons (skills)\n"
+                   "  would move " + p + " into the Commons\n"
+                   "  would leave a link at " + p + " → " + text + "\n");
+    auto r = h.run({"adopt", p});
+    EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
+                     "  " + p + " → " + text + "\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(fs::read_symlink(h / "dotfiles/claude/skills/review"), text);
+    EXPECT_EQ(read_file(review / "SKILL.md"), "# review\n");
+}
+
+// Equal content is no reason to remove a side that the other side shows
+// through a link: that would take the only real copy.
+TEST(Adopt, EqualContentHeldOnlyThroughALinkIsNotRemoved) {
+    struct Case {
+        std::string name;
+        std::string adopted;   // relative to the home directory
+        std::string linked;    // the file that is a link to its twin on the other side
+        std::string original;  // the one real file
+    };
+    const std::vector<Case> cases = {
+        {"absorb: the Commons copy links into the agent's", ".claude/skills/review",
+         ".agents/skills/review/SKILL.md", ".claude/skills/review/SKILL.md"},
+        {"source: the working tree links into the Commons copy", "repo/skills/review",
+         "repo/skills/review/SKILL.md", ".agents/skills/review/SKILL.md"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / "repo/.git");
+        fs::create_directories(h / ".claude");
+        write_file(h / c.original, "only here\n");
+        fs::create_directories((h / c.linked).parent_path());
+        fs::create_symlink(h / c.original, h / c.linked);
+        const auto before = snapshot(h.path());
+        const std::string p = (h / c.adopted).string();
+        auto r = h.run({"adopt", p});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + p + " differs from the Commons copy at " + (h / ".agents/skills/review").string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(snapshot(h.path()), before);
+    }
+}
+
+}  // namespace

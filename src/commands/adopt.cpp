@@ -460,11 +460,20 @@ void Adopter::fan_out_family(const Adoption& adoption) {
 }
 
 void Adopter::fan_out_instructions() {
-    fs::path against = ctx_.commons / "AGENTS.md";
+    const fs::path commons_file = ctx_.commons / "AGENTS.md";
+    fs::path against = commons_file;
     auto meta = platform::metadata(against);
     if (!meta || !meta->is_regular()) against = path_;
-    for (const auto& item : fanout::plan_instructions(ctx_, targets_, against)) {
+    for (auto& item : fanout::plan_instructions(ctx_, targets_, against)) {
         if (normalize_path(item.path) == path_) continue;
+        // Planned against the path standing in for the Commons file, a link
+        // that already names the Commons file is one the move makes whole.
+        if (against != commons_file && item.state == fanout::InstructionState::foreign) {
+            auto text = platform::read_link(item.path);
+            if (text && core::resolve_link_target(item.path, *text) == normalize_path(commons_file)) {
+                item.state = fanout::InstructionState::linked;
+            }
+        }
         const std::string where = item.agent + " (" + shown_from_home(item.path, ctx_.home) + ")";
         switch (item.state) {
             case fanout::InstructionState::linked:

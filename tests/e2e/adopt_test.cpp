@@ -115,6 +115,10 @@ TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {
     write_file(h / ".gemini/GEMINI.md", "be brief\n");
     write_file(h / ".claude/CLAUDE.md", "# mine\n");
     fs::create_directories(h / ".codex");
+    // A link left by an earlier sync already names the Commons file: the
+    // move makes it whole, in the dry run's words as in the real run's.
+    fs::create_directories(h / ".pi/agent");
+    fs::create_symlink("../../.agents/AGENTS.md", h / ".pi/agent/AGENTS.md");
     const fs::path gemini = h / ".gemini/GEMINI.md";
     const std::string p = gemini.string();
     expect_dry_run(h, gemini,
@@ -132,6 +136,7 @@ TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {
     EXPECT_EQ(read_file(h / ".agents/AGENTS.md"), "be brief\n");
     EXPECT_EQ(read_file(h / ".claude/CLAUDE.md"), "# mine\n@~/.agents/AGENTS.md\n");
     EXPECT_EQ(fs::read_symlink(h / ".codex/AGENTS.md"), "../.agents/AGENTS.md");
+    EXPECT_EQ(read_file(h / ".pi/agent/AGENTS.md"), "be brief\n");
 }
 
 TEST(Adopt, APathInAGitWorkingTreeBecomesASourcedEntry) {

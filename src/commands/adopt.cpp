@@ -39,6 +39,14 @@ std::string shown_from_home(const fs::path& path, const fs::path& home) {
     return path.string();
 }
 
+// The path made absolute from the current directory (when it cannot be
+// read, the empty path stands for it), then normalised.
+fs::path absolute_path(const fs::path& path) {
+    if (path.is_absolute()) return normalize_path(path);
+    auto cwd = platform::current_directory();
+    return normalize_path((cwd ? *cwd : fs::path()) / path);
+}
+
 // True when both paths lead to the same place on disk.
 bool same_place(const fs::path& a, const fs::path& b) {
     auto left = platform::final_path(a);
@@ -154,12 +162,7 @@ int Adopter::run(const std::string& path_text) {
     if (!platform::is_directory(ctx_.commons)) {
         return fail("no Commons at " + ctx_.commons.string() + " — run `mirthlode init` to create one");
     }
-    fs::path path = path_text;
-    if (!path.is_absolute()) {
-        auto cwd = platform::current_directory();
-        path = (cwd ? *cwd : fs::path()) / path;
-    }
-    path_ = normalize_path(path);
+    path_ = absolute_path(path_text);
 
     if (!platform::symlink_metadata(path_) && !platform::metadata(path_)) {
         return fail(path_.string() + " does not exist");
@@ -509,7 +512,13 @@ void Adopter::fan_out_instructions() {
 
 int adopt(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, const std::string& path,
           bool dry_run) {
-    return Adopter(ctx, config, reporter, dry_run).run(path);
+    // PATH is taken from the current directory; so are a relative home
+    // directory and Commons, so that paths compare and link texts are worked
+    // out between absolute places.
+    core::RunContext absolute = ctx;
+    absolute.home = absolute_path(ctx.home);
+    absolute.commons = absolute_path(ctx.commons);
+    return Adopter(absolute, config, reporter, dry_run).run(path);
 }
 
 }  // namespace commands

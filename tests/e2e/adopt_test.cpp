@@ -303,3 +303,25 @@ TEST(Adopt, EqualContentHeldOnlyThroughALinkIsNotRemoved) {
 }
 
 }  // namespace
+
+namespace {
+
+// A home directory given as a relative path names the same places as PATH,
+// which is taken from the current directory too.
+TEST(Adopt, ARelativeHomeDirectoryStillAbsorbs) {
+    AdoptHome h;
+    auto env = h.env();
+    env["HOME"] = ".";
+    env["MIRTHLODE_TARGET_ROOT"] = ".";
+    const std::string p = h.review().string();
+    auto r = run_mirthlode({"adopt", ".claude/skills/review"}, env, "", h.path());
+    EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
+                     "  " + p + " → ../../.agents/skills/review\n"
+                     "  linked into pi (.pi/agent/skills)\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(fs::read_symlink(h.review()), "../../.agents/skills/review");
+    EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
+}
+
+}  // namespace

@@ -194,27 +194,44 @@ bool Adopter::choose(Adoption& adoption) {
     adoption.name = platform::lossy_text(path_.filename());
     if (path_.has_relative_path()) {
         const fs::path parent = normalize_path(path_.parent_path());
-        for (const auto& target : targets_) {
-            for (const auto& surface : target.surfaces) {
-                if (normalize_path(ctx_.home / surface.dir) != parent) continue;
-                adoption.mechanic = AdoptMechanic::absorb;
-                adoption.family = surface.family;
-                adoption.agent = target.name;
-                adoption.commons_path = ctx_.commons / core::family_name(surface.family) / path_.filename();
-                return true;
-            }
-            if (target.spec == nullptr) continue;
-            std::optional<fs::path> instructions;
-            if (target.spec->instructions == core::InstructionMechanism::symlink) {
-                instructions = ctx_.home / target.spec->instructions_path;
-            } else if (target.spec->instructions == core::InstructionMechanism::rules_dir_link) {
-                instructions = ctx_.home / target.spec->instructions_path / "AGENTS.md";
-            }
-            if (instructions && normalize_path(*instructions) == path_) {
-                adoption.mechanic = AdoptMechanic::absorb;
-                adoption.agent = target.name;
-                adoption.commons_path = ctx_.commons / "AGENTS.md";
-                return true;
+        // As written first; then where the parent really is, so that a path
+        // reached another way (the current directory of a home behind a link,
+        // an agent directory that is a link) is still the agent's own. The
+        // agent's own path then stands for it.
+        auto real_parent = platform::final_path(parent);
+        for (bool by_place : {false, true}) {
+            if (by_place && !real_parent) break;
+            auto same_dir = [&](const fs::path& dir) {
+                if (!by_place) return normalize_path(dir) == parent;
+                auto real = platform::final_path(dir);
+                return real && *real == *real_parent;
+            };
+            for (const auto& target : targets_) {
+                for (const auto& surface : target.surfaces) {
+                    const fs::path dir = ctx_.home / surface.dir;
+                    if (!same_dir(dir)) continue;
+                    path_ = normalize_path(dir) / path_.filename();
+                    adoption.mechanic = AdoptMechanic::absorb;
+                    adoption.family = surface.family;
+                    adoption.agent = target.name;
+                    adoption.commons_path = ctx_.commons / core::family_name(surface.family) / path_.filename();
+                    return true;
+                }
+                if (target.spec == nullptr) continue;
+                std::optional<fs::path> instructions;
+                if (target.spec->instructions == core::InstructionMechanism::symlink) {
+                    instructions = normalize_path(ctx_.home / target.spec->instructions_path);
+                } else if (target.spec->instructions == core::InstructionMechanism::rules_dir_link) {
+                    instructions = normalize_path(ctx_.home / target.spec->instructions_path / "AGENTS.md");
+                }
+                if (instructions && instructions->filename() == path_.filename() &&
+                    same_dir(instructions->parent_path())) {
+                    path_ = *instructions;
+                    adoption.mechanic = AdoptMechanic::absorb;
+                    adoption.agent = target.name;
+                    adoption.commons_path = ctx_.commons / "AGENTS.md";
+                    return true;
+                }
             }
         }
     }

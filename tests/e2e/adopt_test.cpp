@@ -325,3 +325,48 @@ TEST(Adopt, ARelativeHomeDirectoryStillAbsorbs) {
 }
 
 }  // namespace
+
+namespace {
+
+// An agent's own entry reached another way than through the home directory
+// as written is still absorbed, and shown at the agent's own path.
+TEST(Adopt, AnAgentsEntryReachedThroughALinkIsAbsorbed) {
+    struct Case {
+        std::string name;
+        std::string cwd;   // relative to the throw-away root; empty: none
+        std::string path;  // as typed
+    };
+    const std::vector<Case> cases = {
+        // The current directory is where the home really is.
+        {"relative, in a home behind a link", "home/.claude/skills", "review"},
+        // The agent directory is a link; the path names its real place.
+        {"the real place of a linked agent directory", "", "{root}/dotfiles/claude/skills/review"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        const fs::path home = root / "home";
+        fs::create_directories(root / "real/.agents/skills");
+        write_file(root / "dotfiles/claude/skills/review/SKILL.md", "# review\n");
+        fs::create_directory_symlink("real", home);
+        fs::create_directory_symlink("../dotfiles/claude", root / "real/.claude");
+        fs::create_directories(home / ".pi");
+        const std::map<std::string, std::string> env = {{"HOME", home.string()}};
+        std::string typed = c.path;
+        if (typed.starts_with("{root}")) typed = root.path().string() + typed.substr(6);
+
+        const std::string shown = (home / ".claude/skills/review").string();
+        auto r = run_mirthlode({"adopt", typed}, env, "", c.cwd.empty() ? fs::path() : root / c.cwd);
+        EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
+                         "  " + shown + " → ../../../home/.agents/skills/review\n"
+                         "  linked into pi (.pi/agent/skills)\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(root / "real/.agents/skills/review/SKILL.md"), "# review\n");
+        auto status = run_mirthlode({"status"}, env);
+        EXPECT_EQ(status.out, "claude (.claude/skills)  1 linked\npi (.pi/agent/skills)  1 linked\n\n"
+                              "Everything is in sync.\n");
+    }
+}
+
+}  // namespace

@@ -246,27 +246,6 @@ TEST(Adopt, RefusalsChangeNothing) {
 
 namespace {
 
-TEST(Adopt, ThroughAnAgentDirectoryThatIsALinkTheDryRunNamesTheLinkItMakes) {
-    Home h;
-    fs::create_directories(h / ".agents/skills");
-    write_file(h / "dotfiles/claude/skills/review/SKILL.md", "# review\n");
-    fs::create_directory_symlink("dotfiles/claude", h / ".claude");
-    const fs::path review = h / ".claude/skills/review";
-    const std::string p = review.string();
-    // Followed from where the directory really is, the text reaches the Commons.
-    const std::string text = "../../../.agents/skills/review";
-    expect_dry_run(h, review,
-                   "absorb: review from claude into the Commons (skills)\n"
-                   "  would move " + p + " into the Commons\n"
-                   "  would leave a link at " + p + " → " + text + "\n");
-    auto r = h.run({"adopt", p});
-    EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
-                     "  " + p + " → " + text + "\n");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(fs::read_symlink(h / "dotfiles/claude/skills/review"), text);
-    EXPECT_EQ(read_file(review / "SKILL.md"), "# review\n");
-}
-
 // Equal content is no reason to remove a side that the other side shows
 // through a link: that would take the only real copy.
 TEST(Adopt, EqualContentHeldOnlyThroughALinkIsNotRemoved) {
@@ -304,68 +283,66 @@ TEST(Adopt, EqualContentHeldOnlyThroughALinkIsNotRemoved) {
 
 }  // namespace
 
-namespace {
-
-// A home directory given as a relative path names the same places as PATH,
-// which is taken from the current directory too.
-TEST(Adopt, ARelativeHomeDirectoryStillAbsorbs) {
-    AdoptHome h;
-    auto env = h.env();
-    env["HOME"] = ".";
-    env["MIRTHLODE_TARGET_ROOT"] = ".";
-    const std::string p = h.review().string();
-    auto r = run_mirthlode({"adopt", ".claude/skills/review"}, env, "", h.path());
-    EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
-                     "  " + p + " → ../../.agents/skills/review\n"
-                     "  linked into pi (.pi/agent/skills)\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(fs::read_symlink(h.review()), "../../.agents/skills/review");
-    EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
-}
-
-}  // namespace
 
 namespace {
 
-// An agent's own entry reached another way than through the home directory
-// as written is still absorbed, and shown at the agent's own path.
-TEST(Adopt, AnAgentsEntryReachedThroughALinkIsAbsorbed) {
+// An agent's own entry is absorbed however the path reaches it: through an
+// agent directory that is a link, from a current directory where the home
+// really is, by its real place, or with a relative home directory. The dry
+// run names the link text the real run makes, and sync agrees with it
+// (with an absolute home directory).
+TEST(Adopt, AnAgentsEntryReachedThroughLinksIsAbsorbed) {
     struct Case {
         std::string name;
-        std::string cwd;   // relative to the throw-away root; empty: none
-        std::string path;  // as typed
+        std::string home;   // HOME and MIRTHLODE_TARGET_ROOT; {root} stands for the throw-away root
+        std::string cwd;    // relative to the root; empty: none
+        std::string typed;  // the PATH argument
+        std::string shown;  // the path in the report, under the root
+        std::string text;   // the link text left there
     };
     const std::vector<Case> cases = {
-        // The current directory is where the home really is.
-        {"relative, in a home behind a link", "home/.claude/skills", "review"},
-        // The agent directory is a link; the path names its real place.
-        {"the real place of a linked agent directory", "", "{root}/dotfiles/claude/skills/review"},
+        {"as written", "{root}/home", "", "{root}/home/.claude/skills/review", "home/.claude/skills/review",
+         "../../../home/.agents/skills/review"},
+        {"relative, in a home behind a link", "{root}/home", "home/.claude/skills", "review",
+         "home/.claude/skills/review", "../../../home/.agents/skills/review"},
+        {"by the real place of the agent directory", "{root}/home", "", "{root}/dotfiles/claude/skills/review",
+         "home/.claude/skills/review", "../../../home/.agents/skills/review"},
+        {"with a relative home directory", ".", "home", ".claude/skills/review", "real/.claude/skills/review",
+         "../../../real/.agents/skills/review"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir root;
-        const fs::path home = root / "home";
+        auto at_root = [&](std::string text) {
+            if (text.starts_with("{root}")) text = root.path().string() + text.substr(6);
+            return text;
+        };
         fs::create_directories(root / "real/.agents/skills");
+        fs::create_directories(root / "real/.pi");
         write_file(root / "dotfiles/claude/skills/review/SKILL.md", "# review\n");
-        fs::create_directory_symlink("real", home);
+        fs::create_directory_symlink("real", root / "home");
         fs::create_directory_symlink("../dotfiles/claude", root / "real/.claude");
-        fs::create_directories(home / ".pi");
-        const std::map<std::string, std::string> env = {{"HOME", home.string()}};
-        std::string typed = c.path;
-        if (typed.starts_with("{root}")) typed = root.path().string() + typed.substr(6);
+        const std::map<std::string, std::string> env = {{"HOME", at_root(c.home)},
+                                                        {"MIRTHLODE_TARGET_ROOT", at_root(c.home)}};
+        const fs::path cwd = c.cwd.empty() ? fs::path() : root / c.cwd;
+        const std::string shown = (root / c.shown).string();
 
-        const std::string shown = (home / ".claude/skills/review").string();
-        auto r = run_mirthlode({"adopt", typed}, env, "", c.cwd.empty() ? fs::path() : root / c.cwd);
+        auto dry = run_mirthlode({"adopt", at_root(c.typed), "--dry-run"}, env, "", cwd);
+        EXPECT_EQ(dry.out, notice + "absorb: review from claude into the Commons (skills)\n"
+                           "  would move " + shown + " into the Commons\n"
+                           "  would leave a link at " + shown + " → " + c.text + "\n"
+                           "  would link into pi (.pi/agent/skills)\n");
+        auto r = run_mirthlode({"adopt", at_root(c.typed)}, env, "", cwd);
         EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
-                         "  " + shown + " → ../../../home/.agents/skills/review\n"
+                         "  " + shown + " → " + c.text + "\n"
                          "  linked into pi (.pi/agent/skills)\n");
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(read_file(root / "real/.agents/skills/review/SKILL.md"), "# review\n");
-        auto status = run_mirthlode({"status"}, env);
-        EXPECT_EQ(status.out, "claude (.claude/skills)  1 linked\npi (.pi/agent/skills)  1 linked\n\n"
-                              "Everything is in sync.\n");
+        EXPECT_EQ(fs::read_symlink(root / "dotfiles/claude/skills/review"), c.text);
+        if (c.home != ".") {
+            EXPECT_EQ(run_mirthlode({"sync"}, env, "", cwd).out, "Everything is up to date.\n");
+        }
     }
 }
 

@@ -303,9 +303,9 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
     }
     // Equal content counts as identical only when the side that goes does
     // not hold what the side that stays shows through a link.
-    const bool removable = adoption.mechanic == AdoptMechanic::absorb   ? removable_beside(path_, adoption.commons_path)
-                           : adoption.mechanic == AdoptMechanic::source ? removable_beside(adoption.commons_path, path_)
-                                                                        : true;
+    bool removable = true;
+    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
+    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
     if (!removable || !fanout::same_content(path_, adoption.commons_path)) {
         reporter_.report_error(path_.string() + " differs from the Commons copy at " +
                                adoption.commons_path.string() +
@@ -340,7 +340,8 @@ int Adopter::absorb(const Adoption& adoption) {
                              family_word(adoption) + ")");
         reporter_.print_line(adoption.identical ? "  would remove " + path + " — identical to the Commons copy"
                                                 : "  would move " + path + " into the Commons");
-        reporter_.print_line("  would leave a link at " + path + " → " + link_text_for(path_, adoption.commons_path, ctx_.commons));
+        reporter_.print_line("  would leave a link at " + path + " → " +
+                             link_text_for(path_, adoption.commons_path, ctx_.commons));
         fan_out(adoption);
         return finish();
     }
@@ -533,8 +534,8 @@ int adopt(const core::RunContext& ctx, const core::Config& config, core::Reporte
     // directory and Commons, so that paths compare and link texts are worked
     // out between absolute places.
     core::RunContext absolute = ctx;
-    absolute.home = absolute_path(ctx.home);
-    absolute.commons = absolute_path(ctx.commons);
+    if (ctx.home.is_relative()) absolute.home = absolute_path(ctx.home);
+    if (ctx.commons.is_relative()) absolute.commons = absolute_path(ctx.commons);
     return Adopter(absolute, config, reporter, dry_run).run(path);
 }
 

@@ -125,6 +125,15 @@ private:
     // The checks on what already stands at the Commons path; false ends the
     // run with `exit_`.
     bool check_commons_entry(Adoption& adoption);
+    // Whether the Commons copy is still one that may stand for the other
+    // side: looked at again under the lock, since the lock may have been
+    // waited for while the user went on editing.
+    bool still_identical(const Adoption& adoption) const;
+    std::string variant_text(const Adoption& adoption) const {
+        return path_.string() + " differs from the Commons copy at " + adoption.commons_path.string() +
+               " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will not choose "
+               "which side to discard";
+    }
     bool lock();
     void notice();
 
@@ -303,14 +312,8 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
     }
     // Equal content counts as identical only when the side that goes does
     // not hold what the side that stays shows through a link.
-    bool removable = true;
-    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
-    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
-    if (!removable || !fanout::same_content(path_, adoption.commons_path)) {
-        reporter_.report_error(path_.string() + " differs from the Commons copy at " +
-                               adoption.commons_path.string() +
-                               " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode "
-                               "will not choose which side to discard");
+    if (!still_identical(adoption)) {
+        reporter_.report_error(variant_text(adoption));
         return false;
     }
     adoption.identical = true;
@@ -320,6 +323,17 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         return false;
     }
     return true;
+}
+
+bool Adopter::still_identical(const Adoption& adoption) const {
+    auto existing = platform::symlink_metadata(adoption.commons_path);
+    if (!existing || existing->is_symlink()) return false;
+    // Equal content counts as identical only when the side that goes does
+    // not hold what the side that stays shows through a link.
+    bool removable = true;
+    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
+    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
+    return removable && fanout::same_content(path_, adoption.commons_path);
 }
 
 bool Adopter::lock() {
@@ -347,6 +361,7 @@ int Adopter::absorb(const Adoption& adoption) {
     }
     if (!lock()) return 1;
     if (adoption.identical) {
+        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(path_); !removed) {
             return fail("cannot remove " + path + ": " + removed.error().message());
         }
@@ -384,6 +399,7 @@ int Adopter::source(const Adoption& adoption) {
     }
     if (!lock()) return 1;
     if (adoption.identical) {
+        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
             return fail("cannot remove " + commons_path + ": " + removed.error().message());
         }

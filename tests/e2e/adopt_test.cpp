@@ -2,7 +2,14 @@
 // exact output and files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "support/support.h"
 
@@ -343,6 +350,42 @@ TEST(Adopt, AnAgentsEntryReachedThroughLinksIsAbsorbed) {
         if (c.home != ".") {
             EXPECT_EQ(run_mirthlode({"sync"}, env, "", cwd).out, "Everything is up to date.\n");
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A run that waited for the lock compares the two copies again before it
+// removes one: an edit made meanwhile is never thrown away.
+TEST(Adopt, IdenticalCopiesAreComparedAgainUnderTheLock) {
+    for (const std::string adopted : {".claude/skills/review", "repo/skills/review"}) {
+        SCOPED_TRACE(adopted);
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / "repo/.git");
+        write_file(h / adopted / "SKILL.md", "# review\n");
+        write_file(h / ".agents/skills/review/SKILL.md", "# review\n");
+        const fs::path state = h / ".local/state/mirthlode";
+        fs::create_directories(state);
+        // Close-on-exec: the run started below must not hold the lock too.
+        int fd = ::open((state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
+        const std::string p = (h / adopted).string();
+        auto waiting = std::async(std::launch::async, [&] { return h.run({"adopt", p}); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        write_file(h / adopted / "SKILL.md", "# review, edited\n");
+        ::close(fd);
+        auto r = waiting.get();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + p + " differs from the Commons copy at " + (h / ".agents/skills/review").string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(read_file(h / adopted / "SKILL.md"), "# review, edited\n");
+        EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
     }
 }
 

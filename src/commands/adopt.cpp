@@ -39,6 +39,14 @@ std::string shown_from_home(const fs::path& path, const fs::path& home) {
     return path.string();
 }
 
+// The path made absolute from the current directory (when it cannot be
+// read, the empty path stands for it), then normalised.
+fs::path absolute_path(const fs::path& path) {
+    if (path.is_absolute()) return normalize_path(path);
+    auto cwd = platform::current_directory();
+    return normalize_path((cwd ? *cwd : fs::path()) / path);
+}
+
 // True when both paths lead to the same place on disk.
 bool same_place(const fs::path& a, const fs::path& b) {
     auto left = platform::final_path(a);
@@ -53,17 +61,45 @@ std::optional<fs::path> real_location(const fs::path& path) {
     return *parent / path.filename();
 }
 
-// The relative text of a link at `link` to `target`, as sync writes it.
-std::string link_text_for(const fs::path& link, const fs::path& target) {
+// The relative text of a link at `link` to `target` in the Commons, as sync
+// writes it. Where the text is followed from is worked out against the
+// Commons itself, which exists before the entry does, so that a dry run
+// names the same text as the real run.
+std::string link_text_for(const fs::path& link, const fs::path& target, const fs::path& commons) {
     const fs::path parent = link.has_parent_path() ? link.parent_path() : fs::path(".");
-    return fanout::relative_path(fanout::link_base(parent, target), target);
+    return fanout::relative_path(fanout::link_base(parent, commons), target);
 }
 
 // Makes that link; its text is returned.
-util::IoResult<std::string> link_relative(const fs::path& link, const fs::path& target) {
-    std::string text = link_text_for(link, target);
+util::IoResult<std::string> link_relative(const fs::path& link, const fs::path& target, const fs::path& commons) {
+    std::string text = link_text_for(link, target, commons);
     if (auto made = fanout::make_symlink(text, link); !made) return made.error();
     return text;
+}
+
+// True when `kept` reaches into `removed` through a link (itself, or one
+// anywhere in its tree): removing `removed` would then take away content
+// that `kept` only shows. Links are not followed further.
+bool leads_into(const fs::path& kept, const fs::path& removed_real) {
+    auto meta = platform::symlink_metadata(kept);
+    if (!meta) return false;
+    if (meta->is_symlink()) {
+        auto real = platform::final_path(kept);
+        return real && fanout::is_under(*real, removed_real);
+    }
+    if (!meta->is_dir()) return false;
+    auto names = platform::list_directory(kept);
+    if (!names) return false;
+    for (const std::string& name : *names) {
+        if (leads_into(kept / name, removed_real)) return true;
+    }
+    return false;
+}
+
+// True when removing `removed` leaves `kept` whole.
+bool removable_beside(const fs::path& removed, const fs::path& kept) {
+    auto removed_real = platform::final_path(removed);
+    return !removed_real || !leads_into(kept, *removed_real);
 }
 
 // A command's or subagent's name without its ".md" suffixes.
@@ -89,6 +125,15 @@ private:
     // The checks on what already stands at the Commons path; false ends the
     // run with `exit_`.
     bool check_commons_entry(Adoption& adoption);
+    // Whether the Commons copy is still one that may stand for the other
+    // side: looked at again under the lock, since the lock may have been
+    // waited for while the user went on editing.
+    bool still_identical(const Adoption& adoption) const;
+    std::string variant_text(const Adoption& adoption) const {
+        return path_.string() + " differs from the Commons copy at " + adoption.commons_path.string() +
+               " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will not choose "
+               "which side to discard";
+    }
     bool lock();
     void notice();
 
@@ -126,12 +171,7 @@ int Adopter::run(const std::string& path_text) {
     if (!platform::is_directory(ctx_.commons)) {
         return fail("no Commons at " + ctx_.commons.string() + " — run `mirthlode init` to create one");
     }
-    fs::path path = path_text;
-    if (!path.is_absolute()) {
-        auto cwd = platform::current_directory();
-        path = (cwd ? *cwd : fs::path()) / path;
-    }
-    path_ = normalize_path(path);
+    path_ = absolute_path(path_text);
 
     if (!platform::symlink_metadata(path_) && !platform::metadata(path_)) {
         return fail(path_.string() + " does not exist");
@@ -163,27 +203,44 @@ bool Adopter::choose(Adoption& adoption) {
     adoption.name = platform::lossy_text(path_.filename());
     if (path_.has_relative_path()) {
         const fs::path parent = normalize_path(path_.parent_path());
-        for (const auto& target : targets_) {
-            for (const auto& surface : target.surfaces) {
-                if (normalize_path(ctx_.home / surface.dir) != parent) continue;
-                adoption.mechanic = AdoptMechanic::absorb;
-                adoption.family = surface.family;
-                adoption.agent = target.name;
-                adoption.commons_path = ctx_.commons / core::family_name(surface.family) / path_.filename();
-                return true;
-            }
-            if (target.spec == nullptr) continue;
-            std::optional<fs::path> instructions;
-            if (target.spec->instructions == core::InstructionMechanism::symlink) {
-                instructions = ctx_.home / target.spec->instructions_path;
-            } else if (target.spec->instructions == core::InstructionMechanism::rules_dir_link) {
-                instructions = ctx_.home / target.spec->instructions_path / "AGENTS.md";
-            }
-            if (instructions && normalize_path(*instructions) == path_) {
-                adoption.mechanic = AdoptMechanic::absorb;
-                adoption.agent = target.name;
-                adoption.commons_path = ctx_.commons / "AGENTS.md";
-                return true;
+        // As written first; then where the parent really is, so that a path
+        // reached another way (the current directory of a home behind a link,
+        // an agent directory that is a link) is still the agent's own. The
+        // agent's own path then stands for it.
+        auto real_parent = platform::final_path(parent);
+        for (bool by_place : {false, true}) {
+            if (by_place && !real_parent) break;
+            auto same_dir = [&](const fs::path& dir) {
+                if (!by_place) return normalize_path(dir) == parent;
+                auto real = platform::final_path(dir);
+                return real && *real == *real_parent;
+            };
+            for (const auto& target : targets_) {
+                for (const auto& surface : target.surfaces) {
+                    const fs::path dir = ctx_.home / surface.dir;
+                    if (!same_dir(dir)) continue;
+                    path_ = normalize_path(dir) / path_.filename();
+                    adoption.mechanic = AdoptMechanic::absorb;
+                    adoption.family = surface.family;
+                    adoption.agent = target.name;
+                    adoption.commons_path = ctx_.commons / core::family_name(surface.family) / path_.filename();
+                    return true;
+                }
+                if (target.spec == nullptr) continue;
+                std::optional<fs::path> instructions;
+                if (target.spec->instructions == core::InstructionMechanism::symlink) {
+                    instructions = normalize_path(ctx_.home / target.spec->instructions_path);
+                } else if (target.spec->instructions == core::InstructionMechanism::rules_dir_link) {
+                    instructions = normalize_path(ctx_.home / target.spec->instructions_path / "AGENTS.md");
+                }
+                if (instructions && instructions->filename() == path_.filename() &&
+                    same_dir(instructions->parent_path())) {
+                    path_ = *instructions;
+                    adoption.mechanic = AdoptMechanic::absorb;
+                    adoption.agent = target.name;
+                    adoption.commons_path = ctx_.commons / "AGENTS.md";
+                    return true;
+                }
             }
         }
     }
@@ -253,11 +310,10 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         reporter_.report_error(path_.string() + " is already in the Commons — nothing to adopt");
         return false;
     }
-    if (!fanout::same_content(path_, adoption.commons_path)) {
-        reporter_.report_error(path_.string() + " differs from the Commons copy at " +
-                               adoption.commons_path.string() +
-                               " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode "
-                               "will not choose which side to discard");
+    // Equal content counts as identical only when the side that goes does
+    // not hold what the side that stays shows through a link.
+    if (!still_identical(adoption)) {
+        reporter_.report_error(variant_text(adoption));
         return false;
     }
     adoption.identical = true;
@@ -267,6 +323,17 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         return false;
     }
     return true;
+}
+
+bool Adopter::still_identical(const Adoption& adoption) const {
+    auto existing = platform::symlink_metadata(adoption.commons_path);
+    if (!existing || existing->is_symlink()) return false;
+    // Equal content counts as identical only when the side that goes does
+    // not hold what the side that stays shows through a link.
+    bool removable = true;
+    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
+    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
+    return removable && fanout::same_content(path_, adoption.commons_path);
 }
 
 bool Adopter::lock() {
@@ -287,12 +354,14 @@ int Adopter::absorb(const Adoption& adoption) {
                              family_word(adoption) + ")");
         reporter_.print_line(adoption.identical ? "  would remove " + path + " — identical to the Commons copy"
                                                 : "  would move " + path + " into the Commons");
-        reporter_.print_line("  would leave a link at " + path + " → " + link_text_for(path_, adoption.commons_path));
+        reporter_.print_line("  would leave a link at " + path + " → " +
+                             link_text_for(path_, adoption.commons_path, ctx_.commons));
         fan_out(adoption);
         return finish();
     }
     if (!lock()) return 1;
     if (adoption.identical) {
+        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(path_); !removed) {
             return fail("cannot remove " + path + ": " + removed.error().message());
         }
@@ -305,7 +374,7 @@ int Adopter::absorb(const Adoption& adoption) {
             return fail("cannot move " + path + " into the Commons: " + moved.error().message());
         }
     }
-    auto text = link_relative(path_, adoption.commons_path);
+    auto text = link_relative(path_, adoption.commons_path, ctx_.commons);
     if (!text) return fail("cannot link " + path + ": " + text.error().message());
     reporter_.print_line(adoption.identical ? adoption.name + " in " + adoption.agent +
                                                   " was identical to the Commons copy — re-linked"
@@ -330,6 +399,7 @@ int Adopter::source(const Adoption& adoption) {
     }
     if (!lock()) return 1;
     if (adoption.identical) {
+        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
             return fail("cannot remove " + commons_path + ": " + removed.error().message());
         }
@@ -427,11 +497,20 @@ void Adopter::fan_out_family(const Adoption& adoption) {
 }
 
 void Adopter::fan_out_instructions() {
-    fs::path against = ctx_.commons / "AGENTS.md";
+    const fs::path commons_file = ctx_.commons / "AGENTS.md";
+    fs::path against = commons_file;
     auto meta = platform::metadata(against);
     if (!meta || !meta->is_regular()) against = path_;
-    for (const auto& item : fanout::plan_instructions(ctx_, targets_, against)) {
+    for (auto& item : fanout::plan_instructions(ctx_, targets_, against)) {
         if (normalize_path(item.path) == path_) continue;
+        // Planned against the path standing in for the Commons file, a link
+        // that already names the Commons file is one the move makes whole.
+        if (against != commons_file && item.state == fanout::InstructionState::foreign) {
+            auto text = platform::read_link(item.path);
+            if (text && core::resolve_link_target(item.path, *text) == normalize_path(commons_file)) {
+                item.state = fanout::InstructionState::linked;
+            }
+        }
         const std::string where = item.agent + " (" + shown_from_home(item.path, ctx_.home) + ")";
         switch (item.state) {
             case fanout::InstructionState::linked:
@@ -467,7 +546,13 @@ void Adopter::fan_out_instructions() {
 
 int adopt(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, const std::string& path,
           bool dry_run) {
-    return Adopter(ctx, config, reporter, dry_run).run(path);
+    // PATH is taken from the current directory; so are a relative home
+    // directory and Commons, so that paths compare and link texts are worked
+    // out between absolute places.
+    core::RunContext absolute = ctx;
+    if (ctx.home.is_relative()) absolute.home = absolute_path(ctx.home);
+    if (ctx.commons.is_relative()) absolute.commons = absolute_path(ctx.commons);
+    return Adopter(absolute, config, reporter, dry_run).run(path);
 }
 
 }  // namespace commands

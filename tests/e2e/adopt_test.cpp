@@ -2,7 +2,14 @@
 // exact output and files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "support/support.h"
 
@@ -115,6 +122,10 @@ TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {
     write_file(h / ".gemini/GEMINI.md", "be brief\n");
     write_file(h / ".claude/CLAUDE.md", "# mine\n");
     fs::create_directories(h / ".codex");
+    // A link left by an earlier sync already names the Commons file: the
+    // move makes it whole, in the dry run's words as in the real run's.
+    fs::create_directories(h / ".pi/agent");
+    fs::create_symlink("../../.agents/AGENTS.md", h / ".pi/agent/AGENTS.md");
     const fs::path gemini = h / ".gemini/GEMINI.md";
     const std::string p = gemini.string();
     expect_dry_run(h, gemini,
@@ -132,6 +143,7 @@ TEST(Adopt, AbsorbsAnInstructionsFileAsTheCommonsAgentsMd) {
     EXPECT_EQ(read_file(h / ".agents/AGENTS.md"), "be brief\n");
     EXPECT_EQ(read_file(h / ".claude/CLAUDE.md"), "# mine\n@~/.agents/AGENTS.md\n");
     EXPECT_EQ(fs::read_symlink(h / ".codex/AGENTS.md"), "../.agents/AGENTS.md");
+    EXPECT_EQ(read_file(h / ".pi/agent/AGENTS.md"), "be brief\n");
 }
 
 TEST(Adopt, APathInAGitWorkingTreeBecomesASourcedEntry) {
@@ -235,6 +247,146 @@ TEST(Adopt, RefusalsChangeNothing) {
     EXPECT_EQ(r.err, "error: no Commons at " + (h / ".agents").string() + " — run `mirthlode init` to create one\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(fs::exists(h.review() / "SKILL.md"));
+}
+
+}  // namespace
+
+namespace {
+
+// Equal content is no reason to remove a side that the other side shows
+// through a link: that would take the only real copy.
+TEST(Adopt, EqualContentHeldOnlyThroughALinkIsNotRemoved) {
+    struct Case {
+        std::string name;
+        std::string adopted;   // relative to the home directory
+        std::string linked;    // the file that is a link to its twin on the other side
+        std::string original;  // the one real file
+    };
+    const std::vector<Case> cases = {
+        {"absorb: the Commons copy links into the agent's", ".claude/skills/review",
+         ".agents/skills/review/SKILL.md", ".claude/skills/review/SKILL.md"},
+        {"source: the working tree links into the Commons copy", "repo/skills/review",
+         "repo/skills/review/SKILL.md", ".agents/skills/review/SKILL.md"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / "repo/.git");
+        fs::create_directories(h / ".claude");
+        write_file(h / c.original, "only here\n");
+        fs::create_directories((h / c.linked).parent_path());
+        fs::create_symlink(h / c.original, h / c.linked);
+        const auto before = snapshot(h.path());
+        const std::string p = (h / c.adopted).string();
+        auto r = h.run({"adopt", p});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + p + " differs from the Commons copy at " + (h / ".agents/skills/review").string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(snapshot(h.path()), before);
+    }
+}
+
+}  // namespace
+
+
+namespace {
+
+// An agent's own entry is absorbed however the path reaches it: through an
+// agent directory that is a link, from a current directory where the home
+// really is, by its real place, or with a relative home directory. The dry
+// run names the link text the real run makes, and sync agrees with it
+// (with an absolute home directory).
+TEST(Adopt, AnAgentsEntryReachedThroughLinksIsAbsorbed) {
+    struct Case {
+        std::string name;
+        std::string home;   // HOME and MIRTHLODE_TARGET_ROOT; {root} stands for the throw-away root
+        std::string cwd;    // relative to the root; empty: none
+        std::string typed;  // the PATH argument
+        std::string shown;  // the path in the report, under the root
+        std::string text;   // the link text left there
+    };
+    const std::vector<Case> cases = {
+        {"as written", "{root}/home", "", "{root}/home/.claude/skills/review", "home/.claude/skills/review",
+         "../../../home/.agents/skills/review"},
+        {"relative, in a home behind a link", "{root}/home", "home/.claude/skills", "review",
+         "home/.claude/skills/review", "../../../home/.agents/skills/review"},
+        {"by the real place of the agent directory", "{root}/home", "", "{root}/dotfiles/claude/skills/review",
+         "home/.claude/skills/review", "../../../home/.agents/skills/review"},
+        {"with a relative home directory", ".", "home", ".claude/skills/review", "real/.claude/skills/review",
+         "../../../real/.agents/skills/review"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        auto at_root = [&](std::string text) {
+            if (text.starts_with("{root}")) text = root.path().string() + text.substr(6);
+            return text;
+        };
+        fs::create_directories(root / "real/.agents/skills");
+        fs::create_directories(root / "real/.pi");
+        write_file(root / "dotfiles/claude/skills/review/SKILL.md", "# review\n");
+        fs::create_directory_symlink("real", root / "home");
+        fs::create_directory_symlink("../dotfiles/claude", root / "real/.claude");
+        const std::map<std::string, std::string> env = {{"HOME", at_root(c.home)},
+                                                        {"MIRTHLODE_TARGET_ROOT", at_root(c.home)}};
+        const fs::path cwd = c.cwd.empty() ? fs::path() : root / c.cwd;
+        const std::string shown = (root / c.shown).string();
+
+        auto dry = run_mirthlode({"adopt", at_root(c.typed), "--dry-run"}, env, "", cwd);
+        EXPECT_EQ(dry.out, notice + "absorb: review from claude into the Commons (skills)\n"
+                           "  would move " + shown + " into the Commons\n"
+                           "  would leave a link at " + shown + " → " + c.text + "\n"
+                           "  would link into pi (.pi/agent/skills)\n");
+        auto r = run_mirthlode({"adopt", at_root(c.typed)}, env, "", cwd);
+        EXPECT_EQ(r.out, "adopted review from claude into the Commons (skills)\n"
+                         "  " + shown + " → " + c.text + "\n"
+                         "  linked into pi (.pi/agent/skills)\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(root / "real/.agents/skills/review/SKILL.md"), "# review\n");
+        EXPECT_EQ(fs::read_symlink(root / "dotfiles/claude/skills/review"), c.text);
+        if (c.home != ".") {
+            EXPECT_EQ(run_mirthlode({"sync"}, env, "", cwd).out, "Everything is up to date.\n");
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A run that waited for the lock compares the two copies again before it
+// removes one: an edit made meanwhile is never thrown away.
+TEST(Adopt, IdenticalCopiesAreComparedAgainUnderTheLock) {
+    for (const std::string adopted : {".claude/skills/review", "repo/skills/review"}) {
+        SCOPED_TRACE(adopted);
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / "repo/.git");
+        write_file(h / adopted / "SKILL.md", "# review\n");
+        write_file(h / ".agents/skills/review/SKILL.md", "# review\n");
+        const fs::path state = h / ".local/state/mirthlode";
+        fs::create_directories(state);
+        // Close-on-exec: the run started below must not hold the lock too.
+        int fd = ::open((state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
+        const std::string p = (h / adopted).string();
+        auto waiting = std::async(std::launch::async, [&] { return h.run({"adopt", p}); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        write_file(h / adopted / "SKILL.md", "# review, edited\n");
+        ::close(fd);
+        auto r = waiting.get();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + p + " differs from the Commons copy at " + (h / ".agents/skills/review").string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(read_file(h / adopted / "SKILL.md"), "# review, edited\n");
+        EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
+    }
 }
 
 }  // namespace

@@ -40,8 +40,8 @@ void print_section(core::Reporter& reporter, std::string_view header, const std:
 
 void print_text(core::Reporter& reporter, const SyncPlan& plan, std::uint64_t actionable) {
     for (const LinkSection& section : plan.link_sections) {
-        if (section.entries.empty()) continue;
-        std::size_t linked = 0;
+        if (section.entries.empty() && section.linked == 0) continue;
+        std::size_t linked = section.linked;
         for (const LinkEntry& entry : section.entries) linked += entry.state == LinkState::linked ? 1 : 0;
         reporter.print_line(section.agent + " (" + section.surface_dir + ")  " + std::to_string(linked) + " linked");
         for (const LinkEntry& entry : section.entries) {
@@ -159,7 +159,8 @@ int status(const core::RunContext& ctx, const core::Config& config, core::Report
         reporter.report_error("no Commons at " + ctx.commons.string() + " — run `mirthlode init` to create one");
         return 1;
     }
-    const SyncPlan plan = plan_sync(ctx, config);
+    // The text report only counts the links in place; the document names them.
+    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_linked = json, .keep_managed = true});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
     if (!plan.errors.empty()) {
         report_all(reporter, plan.errors);

@@ -250,7 +250,7 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
     }
 
     // Sync lists nothing that is in place: it keeps no record of it.
-    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_in_place = false});
+    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_linked = false, .keep_managed = false});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
 
     SectionWriter writer(ctx, reporter, dry_run);

@@ -101,7 +101,7 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpe
         if (specs[i].leftover) {
             section.entries = find_leftover_links(dir, ctx.commons);
         } else {
-            const bool keep = options.keep_in_place || specs[i].shared;
+            const bool keep = options.keep_linked || specs[i].shared;
             section.entries = plan_links(dir, ctx.commons, scan.entries, keep, section.linked);
         }
     });
@@ -122,7 +122,7 @@ void drop_names_planned_before(const FamilySections& specs, std::array<FamilyPla
             std::erase_if(section.entries, [&](const LinkEntry& entry) {
                 return !here.insert(entry.link.filename().string()).second;
             });
-            if (options.keep_in_place) continue;
+            if (options.keep_linked) continue;
             section.linked += std::erase_if(section.entries,
                                             [](const LinkEntry& entry) { return entry.state == LinkState::linked; });
         }
@@ -146,12 +146,12 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
         [&] {
             static_assert(core::all_families[1] == core::Family::commands);
             families[1] = plan_family(ctx, specs[1], core::all_families[1], options, [&](const core::CommonsScan& scan) {
-                rendered = plan_rendered_commands(ctx.home, targets, scan.entries, options.keep_in_place);
+                rendered = plan_rendered_commands(ctx.home, targets, scan.entries, options.keep_managed);
             });
         },
         [&] { families[2] = plan_family(ctx, specs[2], core::all_families[2], options); },
         [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
-        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_in_place); },
+        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_managed); },
         [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
     };
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });

@@ -30,13 +30,13 @@ struct SyncPlan {
 };
 
 struct PlanOptions {
-    // Keep a record of every item already in place: link entries found
-    // linked, MCP servers and rendered commands found managed. Without it
-    // the plan holds only the items that are not in place; a link section
-    // counts its linked entries.
-    bool keep_in_place = true;
+    // Keep a record of every link entry found linked; without it a link
+    // section only counts them.
+    bool keep_linked = true;
+    // Keep a record of every MCP server and rendered command found managed;
+    // without it the plan holds only those that are not.
+    bool keep_managed = true;
 };
-
 // Reads the Commons, the configuration and the agents' files; changes nothing.
 SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, const PlanOptions& options = {});
 

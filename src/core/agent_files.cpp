@@ -164,6 +164,23 @@ bool unchanged_since(const fs::path& path, const AgentFileRead& read) {
     return now && *now == *read.stamp;
 }
 
+AgentFileReads::Shared AgentFileReads::read(const fs::path& path, bool toml) {
+    std::unique_lock lock(mutex_);
+    auto found = reads_.find({path, toml});
+    if (found != reads_.end()) {
+        std::shared_future<Shared> pending = found->second;
+        lock.unlock();
+        return pending.get();
+    }
+    // The first to ask reads, outside the lock; the others wait for it.
+    std::promise<Shared> promise;
+    reads_.emplace(std::pair(path, toml), promise.get_future().share());
+    lock.unlock();
+    Shared read = std::make_shared<const util::Result<AgentFileRead>>(read_agent_file(path, toml));
+    promise.set_value(read);
+    return read;
+}
+
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {
     return toml ? read_toml_table(path, key) : read_json_table(path, key);
 }

@@ -102,6 +102,9 @@ void plan_agent(const core::Target& target, const fs::path& home,
         const HookState state = hook_state(hooks, hook, *event, entry);
         plan.items.push_back({target.name, hook.event, hook.command, settings_path, hook.matcher,
                               std::move(entry), key, std::string(*event), state});
+        if (is_actionable(state)) {
+            plan.items.back().read = std::shared_ptr<const core::AgentFileRead>(read, &read->value());
+        }
     }
     plan_foreign(target, settings_path, key, hooks, commons, plan.items);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,9 @@ struct HookItem {
     std::string key;                         // the settings key holding the hooks
     std::optional<std::string> agent_event;  // absent for unsupported and foreign
     HookState state;
+    // Missing and drifted items: the settings as planning read them, for
+    // the write (shared by the items of one file).
+    std::shared_ptr<const core::AgentFileRead> read = nullptr;
 };
 
 struct HookPlan {

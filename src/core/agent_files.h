@@ -16,6 +16,7 @@
 
 #include "json/json.h"
 #include "platform/platform.h"
+#include "toml/document.h"
 #include "util/result.h"
 
 namespace core {
@@ -38,6 +39,7 @@ struct AgentFileRead {
     bool toml = false;
     std::optional<platform::FileStamp> stamp;  // absent: there was no file
     std::string text;                          // TOML: the text, byte-order mark and all
+    std::optional<toml::Document> parsed;      // TOML: the text parsed, when it parses
     json::Value document;                      // JSON: the document (missing or blank: an empty object)
 };
 

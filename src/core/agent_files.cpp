@@ -84,13 +84,17 @@ util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view t
     return std::move(*document);
 }
 
-util::Result<json::Value> toml_table(const fs::path& path, std::string_view text, std::string_view key) {
-    auto document = parse_toml(path, text);
-    if (!document) return document.error();
-    const toml::Item* item = document->root().get(key);
+util::Result<json::Value> toml_table_of(const fs::path& path, const toml::Document& document, std::string_view key) {
+    const toml::Item* item = document.root().get(key);
     if (!item) return json::Value::object();
     if (!item->is_table()) return left_untouched(path, "`" + std::string(key) + "` is not a table");
     return toml_item_to_json(*item);
+}
+
+util::Result<json::Value> toml_table(const fs::path& path, std::string_view text, std::string_view key) {
+    auto document = parse_toml(path, text);
+    if (!document) return document.error();
+    return toml_table_of(path, *document, key);
 }
 
 util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view key) {
@@ -146,6 +150,9 @@ util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
     }
     if (toml) {
         read.text = text.value_or(std::string());
+        // Parsed once, for the plan and for a merge; a text that does not
+        // parse is refused by config_table_of, which says where.
+        if (auto parsed = toml::parse(read.text)) read.parsed = std::move(*parsed);
         return read;
     }
     auto document = parse_json_text(path, text);
@@ -155,13 +162,31 @@ util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
 }
 
 util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileRead& read, std::string_view key) {
-    return read.toml ? toml_table(path, read.text, key) : json_table(path, read.document, key);
+    if (!read.toml) return json_table(path, read.document, key);
+    return read.parsed ? toml_table_of(path, *read.parsed, key) : toml_table(path, read.text, key);
 }
 
 bool unchanged_since(const fs::path& path, const AgentFileRead& read) {
     auto now = platform::file_stamp(path);
     if (!read.stamp) return !now && now.error() == std::errc::no_such_file_or_directory;
     return now && *now == *read.stamp;
+}
+
+AgentFileReads::Shared AgentFileReads::read(const fs::path& path, bool toml) {
+    std::unique_lock lock(mutex_);
+    auto found = reads_.find({path, toml});
+    if (found != reads_.end()) {
+        std::shared_future<Shared> pending = found->second;
+        lock.unlock();
+        return pending.get();
+    }
+    // The first to ask reads, outside the lock; the others wait for it.
+    std::promise<Shared> promise;
+    reads_.emplace(std::pair(path, toml), promise.get_future().share());
+    lock.unlock();
+    Shared read = std::make_shared<const util::Result<AgentFileRead>>(read_agent_file(path, toml));
+    promise.set_value(read);
+    return read;
 }
 
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {

@@ -6,12 +6,17 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "json/json.h"
 #include "platform/platform.h"
+#include "toml/document.h"
 #include "util/result.h"
 
 namespace core {
@@ -34,6 +39,7 @@ struct AgentFileRead {
     bool toml = false;
     std::optional<platform::FileStamp> stamp;  // absent: there was no file
     std::string text;                          // TOML: the text, byte-order mark and all
+    std::optional<toml::Document> parsed;      // TOML: the text parsed, when it parses
     json::Value document;                      // JSON: the document (missing or blank: an empty object)
 };
 
@@ -44,6 +50,19 @@ util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileR
 // True when the file at `path` is still the one `read` was taken from
 // (or there is still none).
 bool unchanged_since(const fs::path& path, const AgentFileRead& read);
+
+// The agent files one plan reads: each read and parsed once, however many
+// planners ask for it, one after another or side by side.
+class AgentFileReads {
+public:
+    using Shared = std::shared_ptr<const util::Result<AgentFileRead>>;
+    // read_agent_file's result, shared by every caller that asks for the path.
+    Shared read(const fs::path& path, bool toml);
+
+private:
+    std::mutex mutex_;
+    std::map<std::pair<fs::path, bool>, std::shared_future<Shared>> reads_;
+};
 
 struct RemoveOutcome {
     bool removed = false;  // false: the entry was not there and nothing was written

@@ -31,13 +31,27 @@ private:
 };
 
 // Where the bytes go: the file a link points to (its resolved target when it
-// dangles), else the path itself. The link is never replaced.
-fs::path destination_of(const fs::path& path) {
+// dangles), else the path itself. The link is never replaced. With it, the
+// permission bits of the regular file found there, which a rewrite keeps.
+struct Destination {
+    fs::path path;
+    std::optional<unsigned> kept_mode;
+};
+
+Destination destination_of(const fs::path& path) {
     auto meta = platform::symlink_metadata(path);
-    if (!meta || !meta->is_symlink()) return path;
-    if (auto final = platform::final_path(path)) return std::move(final).value();
-    if (auto text = platform::read_link(path)) return resolve_link_target(path, *text);
-    return path;
+    if (!meta) return {path, std::nullopt};
+    if (!meta->is_symlink()) return {path, meta->is_regular() ? std::optional(meta->mode) : std::nullopt};
+    Destination result{path, std::nullopt};
+    if (auto final = platform::final_path(path)) {
+        result.path = std::move(final).value();
+    } else if (auto text = platform::read_link(path)) {
+        result.path = resolve_link_target(path, *text);
+    }
+    if (auto target = platform::metadata(result.path); target && target->is_regular()) {
+        result.kept_mode = target->mode;
+    }
+    return result;
 }
 
 // ".<name>.mirthlode-": what every temporary file for `destination` begins with.
@@ -110,33 +124,68 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text) {
     return normalize_path(link.parent_path() / text);
 }
 
-util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, WriteOptions options) {
-    fs::path destination = destination_of(path);
-    fs::path parent = destination.parent_path();
-    if (auto st = platform::create_directories(parent); !st) return st.error();
+namespace {
 
-    // A replaced file keeps its permission bits: agents' files may hold
-    // credentials and must not become readable by others through a rewrite.
-    std::optional<unsigned> kept_mode;
-    if (auto meta = platform::metadata(destination); meta && meta->is_regular()) {
-        kept_mode = meta->mode;
-    }
-
+// Writes `bytes` to a new temporary file beside `destination`, flushed, and
+// moves it into place: over what is there, or with `replace` false only
+// where nothing is (`appeared` is then set when something was). The
+// directory is created only when the temporary cannot be, so a write into
+// an existing directory never looks at it first.
+util::IoStatus write_through_temporary(const fs::path& destination, std::string_view bytes,
+                                       unsigned create_mode, std::optional<unsigned> kept_mode, bool replace,
+                                       bool& appeared) {
     remove_leftover_temporaries(destination);
     fs::path temp = temporary_beside(destination);
     TempFileGuard guard(temp);
-    auto file = platform::create_new_file(temp, kept_mode ? 0600 : options.new_file_mode);
-    if (!file) return file.error();
+    auto file = platform::create_new_file(temp, create_mode);
+    if (!file) {
+        if (auto st = platform::create_directories(destination.parent_path()); !st) return st.error();
+        file = platform::create_new_file(temp, create_mode);
+        if (!file) return file.error();
+    }
     if (kept_mode) {
         if (auto st = file->set_mode(*kept_mode); !st) return st.error();
     }
     if (auto st = file->write_all(bytes); !st) return st.error();
     if (auto st = file->sync(); !st) return st.error();
     if (auto st = file->close(); !st) return st.error();
-    if (auto st = platform::rename_replace(temp, destination); !st) return st.error();
+    if (replace) {
+        if (auto st = platform::rename_replace(temp, destination); !st) return st.error();
+    } else if (auto st = platform::rename_no_replace(temp, destination); !st) {
+        appeared = st.error() == std::errc::file_exists;
+        return st.error();
+    }
     guard.disarm();
-    if (options.sync_directory) (void)platform::sync_directory(parent);
-    return destination;
+    return {};
+}
+
+}  // namespace
+
+util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, WriteOptions options) {
+    bool appeared = false;
+    if (options.expect_absent) {
+        // Nothing to follow and no mode to keep; the rename refuses should
+        // anything have come since, and the write is then done as for a
+        // file that is there.
+        auto written = write_through_temporary(path, bytes, options.new_file_mode, std::nullopt, false, appeared);
+        if (written) {
+            if (options.sync_directory) (void)platform::sync_directory(path.parent_path());
+            return path;
+        }
+        if (!appeared) return written.error();
+    }
+
+    // A replaced file keeps its permission bits: agents' files may hold
+    // credentials and must not become readable by others through a rewrite.
+    Destination destination = destination_of(path);
+    const unsigned create_mode = destination.kept_mode ? 0600 : options.new_file_mode;
+    if (auto written = write_through_temporary(destination.path, bytes, create_mode, destination.kept_mode, true,
+                                               appeared);
+        !written) {
+        return written.error();
+    }
+    if (options.sync_directory) (void)platform::sync_directory(destination.path.parent_path());
+    return std::move(destination.path);
 }
 
 }  // namespace core

@@ -30,6 +30,11 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 struct WriteOptions {
     unsigned new_file_mode = 0666;
     bool sync_directory = true;
+    // The caller has just found nothing at `path`: nothing is looked up
+    // before the write. Should anything be there by the time the new file
+    // is moved into place, the move refuses and the write is done again as
+    // for a file that is there.
+    bool expect_absent = false;
 };
 util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view bytes, WriteOptions options = {});
 

@@ -50,7 +50,12 @@ std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& i
 
 util::Status<> apply_hook_group(const HookFileGroup& group) {
     const fs::path& path = group.path;
-    auto root = core::read_json_file(path);
+    // The settings as planning read them, unless they changed since (an MCP
+    // merge into the same file, say).
+    const core::AgentFileRead* read = group.items.front()->read.get();
+    auto root = read && !read->toml && core::unchanged_since(path, *read)
+                    ? util::Result<json::Value>(read->document)
+                    : core::read_json_file(path);
     if (!root) return root.error();
     if (!root->is_object()) {
         return util::error(path.string() + " does not hold a JSON object — left untouched");

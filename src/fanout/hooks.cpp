@@ -71,14 +71,17 @@ void plan_foreign(const core::Target& target, const fs::path& settings_path, std
 }
 
 void plan_agent(const core::Target& target, const fs::path& home,
-                const std::vector<CommonsHook>& commons, HookPlan& plan) {
+                const std::vector<CommonsHook>& commons, HookPlan& plan, core::AgentFileReads* reads) {
     const fs::path settings_path = home / target.spec->hooks_file;
     const std::string key(target.spec->hooks_key);
-    auto root = core::read_json_file(settings_path);
-    if (!root) {
-        plan.settings_errors.push_back(root.error().message);
+    const core::AgentFileReads::Shared read =
+        reads ? reads->read(settings_path, false)
+              : std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(settings_path, false));
+    if (!*read) {
+        plan.settings_errors.push_back(read->error().message);
         return;
     }
+    const json::Value* root = &(*read)->document;
     json::Value hooks = json::Value::object();
     if (const json::Value* found = root->is_object() && root->contains(key) ? &root->at(key) : nullptr) {
         if (!found->is_object()) {
@@ -99,6 +102,9 @@ void plan_agent(const core::Target& target, const fs::path& home,
         const HookState state = hook_state(hooks, hook, *event, entry);
         plan.items.push_back({target.name, hook.event, hook.command, settings_path, hook.matcher,
                               std::move(entry), key, std::string(*event), state});
+        if (is_actionable(state)) {
+            plan.items.back().read = std::shared_ptr<const core::AgentFileRead>(read, &read->value());
+        }
     }
     plan_foreign(target, settings_path, key, hooks, commons, plan.items);
 }
@@ -139,13 +145,14 @@ std::string hook_note(const HookItem& item) {
     return "";
 }
 
-HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir) {
+HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir,
+                    core::AgentFileReads* reads) {
     HookPlan plan;
     if (!platform::is_directory(hooks_dir)) return plan;
     std::vector<CommonsHook> commons = load_commons_hooks(hooks_dir, plan.errors);
     drop_repeated_hooks(commons, hooks_dir, plan.warnings);
     for (const core::Target& target : targets) {
-        if (target.spec && !target.spec->hooks_file.empty()) plan_agent(target, home, commons, plan);
+        if (target.spec && !target.spec->hooks_file.empty()) plan_agent(target, home, commons, plan, reads);
     }
     return plan;
 }

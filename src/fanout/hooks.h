@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/agent_files.h"
 #include "core/agents.h"
 #include "json/json.h"
 #include "fanout/commons_hooks.h"
@@ -37,6 +39,9 @@ struct HookItem {
     std::string key;                         // the settings key holding the hooks
     std::optional<std::string> agent_event;  // absent for unsupported and foreign
     HookState state;
+    // Missing and drifted items: the settings as planning read them, for
+    // the write (shared by the items of one file).
+    std::shared_ptr<const core::AgentFileRead> read = nullptr;
 };
 
 struct HookPlan {
@@ -50,7 +55,9 @@ std::string hook_note(const HookItem& item);
 
 // Reads the Commons hooks under `hooks_dir` and the settings under `home` of
 // the hook-taking agents among `targets`; changes nothing.
-HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir);
+// The settings are read through `reads` when given.
+HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir,
+                    core::AgentFileReads* reads = nullptr);
 
 // What a listing shows of an agent's own command: the quoted program or the
 // first word, with " …" when more follows.

@@ -140,6 +140,9 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
     const FamilySections specs = choose_sections(ctx, targets);
     std::array<FamilyPlan, core::all_families.size()> families;
     RenderPlan rendered;
+    // An agent file that more than one planner reads (gemini's settings hold
+    // its MCP servers and its hooks) is read and parsed once.
+    core::AgentFileReads reads;
     const std::array<std::function<void()>, families.size() + 3> planners{
         [&] { families[0] = plan_family(ctx, specs[0], core::all_families[0], options); },
         // The rendered commands share the commands scan.
@@ -151,8 +154,9 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
         },
         [&] { families[2] = plan_family(ctx, specs[2], core::all_families[2], options); },
         [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
-        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_managed); },
-        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks"); },
+        [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_managed,
+                                          &reads); },
+        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks", &reads); },
     };
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });
 

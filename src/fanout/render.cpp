@@ -301,7 +301,8 @@ util::Status<> RenderApplier::apply(const RenderedCommand& item) {
         if (std::find(dirs_.begin(), dirs_.end(), dir) == dirs_.end()) dirs_.push_back(dir);
     }
     // The directory is flushed once, by finish.
-    if (auto written = core::write_atomic(item.path, item.text.value_or(""), {.sync_directory = false}); !written) {
+    const core::WriteOptions options{.sync_directory = false, .expect_absent = item.state == RenderState::missing};
+    if (auto written = core::write_atomic(item.path, item.text.value_or(""), options); !written) {
         return util::error("cannot write " + item.path.string() + ": " + written.error().message());
     }
     return {};

@@ -24,6 +24,7 @@ bool writes_resolved_values(const std::vector<const McpItem*>& items) {
 util::Result<std::string> merged_text(const fs::path& path, std::string_view servers_key, bool toml,
                                       const std::vector<const McpItem*>& items, const core::AgentFileRead* read) {
     if (read && read->toml == toml && core::unchanged_since(path, *read)) {
+        if (toml && read->parsed) return merge_into_toml(path, read->text, *read->parsed, servers_key, items);
         if (toml) return merge_into_toml(path, read->text, servers_key, items);
         return merge_into_json(path, read->document, servers_key, items);
     }

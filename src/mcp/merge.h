@@ -11,6 +11,7 @@
 
 #include "json/json.h"
 #include "mcp/plan.h"
+#include "toml/document.h"
 #include "util/result.h"
 
 namespace mcp {
@@ -41,6 +42,9 @@ util::Result<std::string> merge_into_json(const fs::path& path, json::Value docu
 
 // The new text of a TOML agent file whose current text is `text`.
 util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items);
+// The same, with `text` already parsed, byte-order mark and all, into `parsed`.
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, const toml::Document& parsed,
                                           std::string_view servers_key, const std::vector<const McpItem*>& items);
 
 // "{file} has mode 0644 — it now holds resolved secrets and can be read by others"

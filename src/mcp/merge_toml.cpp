@@ -39,20 +39,14 @@ std::vector<NamedEntry> collect_entries(const std::vector<const McpItem*>& items
 
 }  // namespace
 
-util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
-                                          std::string_view servers_key, const std::vector<const McpItem*>& items) {
+namespace {
+
+// Merges the entries into `document` and renders it; `bom` is put back in
+// front, and every line end becomes CRLF when `crlf`.
+util::Result<std::string> merge_into_document(const fs::path& path, toml::Document document, std::string_view bom,
+                                              bool crlf, std::string_view servers_key,
+                                              const std::vector<const McpItem*>& items) {
     const std::vector<NamedEntry> entries = collect_entries(items);
-    const bool had_bom = text.substr(0, byte_order_mark.size()) == byte_order_mark;
-    const bool had_crlf = text.find("\r\n") != std::string_view::npos;
-    if (had_bom) text.remove_prefix(byte_order_mark.size());
-
-    toml::Document document;
-    if (!util::is_blank(text)) {
-        auto parsed = toml::parse(text);
-        if (!parsed) return left_untouched(path, core::invalid_toml_text(text, parsed.error().offset));
-        document = std::move(*parsed);
-    }
-
     const std::string key(servers_key);
     toml::Item* item = document.root().get(key);
     // A new servers table writes no header: each entry stands under its own.
@@ -70,9 +64,39 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
     }
 
     std::string rendered = document.render();
-    if (had_crlf) rendered = util::with_crlf_line_ends(rendered);
-    if (had_bom) rendered.insert(0, byte_order_mark);
+    if (crlf) rendered = util::with_crlf_line_ends(rendered);
+    rendered.insert(0, bom);
     return rendered;
+}
+
+}  // namespace
+
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items) {
+    const bool had_bom = text.substr(0, byte_order_mark.size()) == byte_order_mark;
+    const bool had_crlf = text.find("\r\n") != std::string_view::npos;
+    if (had_bom) text.remove_prefix(byte_order_mark.size());
+
+    toml::Document document;
+    if (!util::is_blank(text)) {
+        auto parsed = toml::parse(text);
+        if (!parsed) return left_untouched(path, core::invalid_toml_text(text, parsed.error().offset));
+        document = std::move(*parsed);
+    }
+    return merge_into_document(path, std::move(document), had_bom ? byte_order_mark : std::string_view(), had_crlf,
+                               servers_key, items);
+}
+
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, const toml::Document& parsed,
+                                          std::string_view servers_key, const std::vector<const McpItem*>& items) {
+    const bool had_bom = text.substr(0, byte_order_mark.size()) == byte_order_mark;
+    // A blank file is merged into an empty document, as above.
+    if (util::is_blank(had_bom ? text.substr(byte_order_mark.size()) : text)) {
+        return merge_into_toml(path, text, servers_key, items);
+    }
+    // The parsed document keeps its byte-order mark and renders it first.
+    const bool had_crlf = text.find("\r\n") != std::string_view::npos;
+    return merge_into_document(path, parsed, std::string_view(), had_crlf, servers_key, items);
 }
 
 }  // namespace mcp

@@ -79,7 +79,7 @@ private:
 // `errors`, each text once.
 void plan_target(const core::RunContext& ctx, const core::Target& target,
                  const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
-                 bool keep_managed, McpPlan& plan) {
+                 bool keep_managed, McpPlan& plan, core::AgentFileReads* reads) {
     ErrorList errors(plan.errors);
     const core::AgentSpec* spec = target.spec;
     McpItem base;
@@ -89,8 +89,10 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
     base.toml = spec->config_format == core::ConfigFormat::toml;
 
     // Read and parsed once: a merge into the file starts from this.
-    auto file = core::read_agent_file(base.file, base.toml);
-    auto read = file ? core::config_table_of(base.file, *file, spec->servers_key) : file.error();
+    const core::AgentFileReads::Shared file =
+        reads ? reads->read(base.file, base.toml)
+              : std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(base.file, base.toml));
+    auto read = *file ? core::config_table_of(base.file, **file, spec->servers_key) : file->error();
     if (!read) {
         plan.read_errors.push_back(read.error().message);
         return;
@@ -150,7 +152,7 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
     for (std::size_t i = first; i < plan.items.size(); ++i) {
         McpItem& item = plan.items[i];
         if (item.state != McpState::missing && item.state != McpState::drifted) continue;
-        if (!shared) shared = std::make_shared<const core::AgentFileRead>(std::move(*file));
+        if (!shared) shared = std::shared_ptr<const core::AgentFileRead>(file, &file->value());
         item.read = shared;
     }
 }
@@ -175,7 +177,7 @@ bool is_actionable(McpState state) {
 }
 
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                 const fs::path& commons_mcp, bool keep_managed) {
+                 const fs::path& commons_mcp, bool keep_managed, core::AgentFileReads* reads) {
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
@@ -184,12 +186,12 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
         plan.errors.push_back(servers.error().message);
         return plan;
     }
-    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed);
+    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed, reads);
     return plan;
 }
 
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan, bool keep_managed) {
+                    const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads) {
     ErrorList errors(plan.errors);
     std::unordered_set<std::string> commons_names;
     std::vector<CommonsServer> commons;
@@ -208,7 +210,7 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
     }
     std::vector<McpPlan> parts(agents.size());
     platform::run_parallel(agents.size(), [&](std::size_t i) {
-        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i]);
+        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i], reads);
     });
     for (McpPlan& part : parts) {
         std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));

@@ -52,13 +52,15 @@ struct McpPlan {
 // Plans the Commons mcp.json against every key-merge agent among `targets`.
 // A path that is missing or not a regular file gives an empty plan. Without
 // `keep_managed` the plan holds no item whose state is managed.
+// Agents' files are read through `reads` when given.
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                 const fs::path& commons_mcp, bool keep_managed = true);
+                 const fs::path& commons_mcp, bool keep_managed = true, core::AgentFileReads* reads = nullptr);
 
 // Appends the items of these Commons servers (in name order) for every
 // key-merge agent among `targets` to `plan`.
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan, bool keep_managed = true);
+                    const McpServers& servers, McpPlan& plan, bool keep_managed = true,
+                    core::AgentFileReads* reads = nullptr);
 
 // The note reports print beside the item.
 std::string mcp_note(const McpItem& item);

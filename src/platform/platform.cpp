@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <climits>
@@ -9,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <stdio.h>
@@ -425,7 +427,21 @@ IoResult<bool> try_lock_exclusive(const File& file) {
     }
 }
 
-std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
+namespace {
+// Asked once per process: a child made by fork asks again.
+std::atomic<std::uint64_t> known_process_id{0};
+}  // namespace
+
+std::uint64_t process_id() {
+    std::uint64_t id = known_process_id.load(std::memory_order_relaxed);
+    if (id != 0) return id;
+    static const int forgotten_in_children =
+        ::pthread_atfork(nullptr, nullptr, [] { known_process_id.store(0, std::memory_order_relaxed); });
+    (void)forgotten_in_children;
+    id = static_cast<std::uint64_t>(::getpid());
+    known_process_id.store(id, std::memory_order_relaxed);
+    return id;
+}
 
 std::vector<std::pair<std::string, std::string>> environment() {
     std::vector<std::pair<std::string, std::string>> pairs;

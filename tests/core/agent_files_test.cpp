@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/support.h"
 
@@ -199,6 +201,31 @@ TEST_F(AgentFiles, TomlRemovalKeepsTheRestOfTheDocumentAndTheByteOrderMark) {
 TEST_F(AgentFiles, TomlBlankOrWithoutTheEntryRemovesNothing) {
     for (std::string text : {"", "  \n\t\n", "model = \"o3\"\n", "[mcp_servers.b]\ncommand = \"b\"\n"})
         expect_nothing_removed(file(text, "config.toml"), "mcp_servers", true);
+}
+
+// However many planners ask, side by side, a file is read once: they all
+// get the first read, an error included, even after the file has changed.
+TEST_F(AgentFiles, ReadsShareOneReadOfEachFile) {
+    const fs::path json = file(R"({"mcpServers": {"a": {}}})");
+    const fs::path broken = file("{", "broken.json");
+    core::AgentFileReads reads;
+    std::vector<core::AgentFileReads::Shared> got(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        threads.emplace_back([&, i] { got[i] = reads.read(i % 2 ? broken : json, false); });
+    }
+    for (auto& thread : threads) thread.join();
+    write_file(json, "{}");
+    write_file(broken, "{}");
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i], reads.read(i % 2 ? broken : json, false));
+    }
+    ASSERT_TRUE(got[0]->ok());
+    EXPECT_EQ(keys((*got[0])->document), "mcpServers;");
+    ASSERT_FALSE(got[1]->ok());
+    EXPECT_NE(got[1]->error().message.find("is not valid JSON"), std::string::npos);
+    // The same path read as TOML is another read.
+    EXPECT_NE(reads.read(json, true), got[0]);
 }
 
 TEST(SerialiseError, NamesThePath) {

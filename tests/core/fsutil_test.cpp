@@ -1,5 +1,6 @@
 #include "core/fsutil.h"
 
+#include <functional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -115,6 +116,52 @@ TEST(WriteAtomic, ADanglingRelativeLinkCreatesItsTargetWithParents) {
     EXPECT_EQ(*written, dir / "store/deep/config.toml");
     EXPECT_EQ(read_file(dir / "store/deep/config.toml"), "x = 1\n");
     EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// A caller that found nothing at the path may say so; whatever came there
+// since is written as it would have been without the hint.
+TEST(WriteAtomic, ExpectedAbsentButThereIsWrittenAsWithoutTheHint) {
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path& dir)> put;  // what came meanwhile
+        fs::path written;                              // relative to the case's directory
+        unsigned mode;
+    };
+    const unsigned fresh = 0600u & ~current_umask();
+    const std::vector<Case> cases = {
+        {"nothing", [](const fs::path&) {}, "file.json", fresh},
+        {"nothing, nor a parent", [](const fs::path&) {}, "file.json", fresh},
+        {"a file", [](const fs::path& dir) { write_file(dir / "file.json", "old"); ::chmod((dir / "file.json").c_str(), 0644); },
+         "file.json", 0644},
+        {"a link", [](const fs::path& dir) {
+             write_file(dir / "elsewhere/real.json", "old");
+             ::chmod((dir / "elsewhere/real.json").c_str(), 0640);
+             fs::create_symlink("elsewhere/real.json", dir / "file.json");
+         }, "elsewhere/real.json", 0640},
+        {"a dangling link", [](const fs::path& dir) { fs::create_symlink("deep/new.json", dir / "file.json"); },
+         "deep/new.json", fresh},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        const fs::path dir = c.name == "nothing, nor a parent" ? root / "sub" : root.path();
+        c.put(dir);
+        const core::WriteOptions options{.new_file_mode = 0600, .expect_absent = true};
+        auto written = write_atomic(dir / "file.json", "new", options);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(fs::canonical(*written), fs::canonical(dir / c.written));
+        EXPECT_EQ(read_file(dir / c.written), "new");
+        EXPECT_EQ(mode_of(dir / c.written), c.mode);
+        EXPECT_EQ(fs::is_symlink(dir / "file.json"), c.written != "file.json");
+        EXPECT_FALSE(fs::exists(dir / temp_name_of("file.json")));
+    }
+
+    // A directory that came there is refused and left as it was.
+    TempDir dir;
+    write_file(dir / "file.json/inside", "kept");
+    ASSERT_FALSE(write_atomic(dir / "file.json", "new", {.expect_absent = true}));
+    EXPECT_EQ(read_file(dir / "file.json/inside"), "kept");
+    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"file.json"});
 }
 
 // Every failure leaves the old content and no temporary file.

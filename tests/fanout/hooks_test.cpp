@@ -373,5 +373,24 @@ TEST_F(HooksFixture, ApplyingWritesAFileWholeOrNotAtAll) {
     EXPECT_EQ(read_file(claude), "[]");
 }
 
+// The write starts from the settings as planning read them, unless the file
+// changed since: then from what it holds now.
+TEST_F(HooksFixture, ApplyingStartsFromTheFileAsItIsNow) {
+    hook_file("Stop.toml", "[[hook]]\ncommand = \"a\"\n");
+    fs::remove_all(home / ".gemini");
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed);
+        write_file(claude, R"({"theme": "dark"})");
+        const HookPlan planned = plan();
+        const std::vector<HookFileGroup> groups = group_actionable_hooks(planned.items);
+        ASSERT_EQ(groups.size(), 1u);
+        if (changed) write_file(claude, R"({"theme": "light", "model": "x"})");
+        ASSERT_TRUE(apply_hook_group(groups[0]).ok());
+        EXPECT_EQ(parse_json(read_file(claude)).dump(),
+                  std::string(changed ? R"({"theme":"light","model":"x",)" : R"({"theme":"dark",)") +
+                      R"("hooks":{"Stop":[{"hooks":[{"type":"command","command":"a"}]}]}})");
+    }
+}
+
 }  // namespace
 }  // namespace fanout

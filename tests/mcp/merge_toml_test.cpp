@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/agent_files.h"
 #include "mcp/merge.h"
 #include "mcp/toml_convert.h"
 #include "support/support.h"
@@ -177,6 +178,46 @@ TEST(MergeToml, Refusals) {
     EXPECT_EQ(merge("", {&object_arg}), "error: <path>: `args` has a value TOML cannot hold — left untouched");
     auto huge = item("h", R"({"command":"x","env":{"BIG":18446744073709551615}})");
     EXPECT_EQ(merge("", {&huge}), "error: <path>: `BIG` has a value TOML cannot hold — left untouched");
+}
+
+// A merge that starts from the file as planning read and parsed it writes
+// exactly what a merge that reads the file itself writes.
+TEST(MergeToml, FromThePlanningReadAsFromTheFile) {
+    auto docs = item("docs", R"({"command":"npx","args":["-y","docs"],"env":{"K":"v"}})");
+    auto b = item("b", R"({"command":"new","env":{"A":"2"}})");
+    auto srv = item("srv", R"({})");
+    const std::vector<std::string> contents = {
+        codex_config,
+        "model = \"o3\"\nmcp_servers.b = { command = \"old\" }  # note\nmcp_servers.srv.url = \"x\"\n",
+        "\xEF\xBB\xBFmodel = \"o3\"\r\n\r\n[mcp_servers.old]\r\ncommand = \"x\"\r\n",
+        "\xEF\xBB\xBF# only a comment\n",
+        "\xEF\xBB\xBF",
+        " \r\n\t\n",
+        "",
+        "[mcp_servers]\n# mine\nsrv.command = \"old\"  # c\nother.command = \"o\"\n",
+    };
+    for (const std::string& content : contents) {
+        SCOPED_TRACE(content);
+        TempDir dir;
+        const auto file = dir / "config.toml";
+        write_file(file, content);
+        auto read = core::read_agent_file(file, true);
+        ASSERT_TRUE(read);
+        ASSERT_TRUE(read->parsed);
+        ASSERT_TRUE(mcp::merge_servers_into_agent_file(file, "mcp_servers", true, {&docs, &b, &srv}));
+        const std::string expected = read_file(file);
+        write_file(file, content);
+        // Written anew with the same bytes: a stamp that differs only in its
+        // times would send the merge back to the file.
+        auto again = core::read_agent_file(file, true);
+        ASSERT_TRUE(again && again->parsed);
+        ASSERT_TRUE(mcp::merge_servers_into_agent_file(file, "mcp_servers", true, {&docs, &b, &srv}, &*again));
+        EXPECT_EQ(read_file(file), expected);
+        // And straight from the parsed document, as the merge does.
+        auto text = mcp::merge_into_toml(file, content, *again->parsed, "mcp_servers", {&docs, &b, &srv});
+        ASSERT_TRUE(text);
+        EXPECT_EQ(*text, expected);
+    }
 }
 
 TEST(TweakToToml, ValuesAndNestedTables) {

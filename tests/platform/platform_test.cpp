@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/support.h"
 
@@ -66,6 +68,17 @@ TEST(ReadFile, OnlyFilesAreRead) {
     // A FIFO with no writer would block for ever: it is refused at once.
     for (auto name : {"fifo", "to-fifo"}) EXPECT_EQ(platform::read_file(dir / name).error(), platform::not_a_regular_file());
     EXPECT_EQ(platform::read_file(dir.path()).error(), std::errc::is_a_directory);
+}
+
+TEST(ProcessId, IsAskedAgainInAForkedChild) {
+    EXPECT_EQ(platform::process_id(), static_cast<std::uint64_t>(::getpid()));
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(platform::process_id() == static_cast<std::uint64_t>(::getpid()) ? 0 : 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(platform::process_id(), static_cast<std::uint64_t>(::getpid()));
 }
 
 }  // namespace

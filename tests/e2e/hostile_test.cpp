@@ -1,0 +1,64 @@
+// Whole runs under a hostile machine: runs that wait for each other, runs
+// killed half way, special files where files belong, names that are not
+// plain text.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Holds the lock file of `h` until destroyed; close-on-exec, so that the runs
+// started meanwhile do not hold it too.
+class HeldLock {
+public:
+    explicit HeldLock(const Home& h) {
+        const fs::path state = h / ".local/state/mirthlode";
+        fs::create_directories(state);
+        fd_ = ::open((state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
+    }
+    ~HeldLock() { release(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    void release() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+// A run that waited for the lock plans with mirthlode.toml as the run before
+// it left it, not as it was when the waiting run started.
+TEST(Hostile, SyncReadsTheConfigAgainUnderTheLock) {
+    Home h;
+    for (auto dir : {".claude", ".cursor"}) fs::create_directories(h / dir);
+    write_file(h / ".agents/mcp.json", R"({"mcpServers": {"fs": {"command": "f"}}})");
+    write_file(h / ".cursor/mcp.json", "{}");
+    h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
+    HeldLock held(h);
+    auto waiting = std::async(std::launch::async, [&] { return h.run({"sync"}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // What `mcp adopt cursor/fs` leaves: fs scoped to cursor alone.
+    write_file(h / ".config/mirthlode/mirthlode.toml", "[mcp.fs]\nagents = [\"cursor\"]\n");
+    held.release();
+    auto r = waiting.get();
+    EXPECT_EQ(r.out, "mcp (mcp.json)\n  missing   fs → cursor — not in this agent's config yet\n\n1 change made.\n");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(h / ".claude.json"));
+    EXPECT_EQ(h.run({"sync"}).out, "Everything is up to date.\n");
+}

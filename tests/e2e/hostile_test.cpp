@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <set>
 #include <thread>
 
 #include <fcntl.h>
@@ -61,4 +62,30 @@ TEST(Hostile, SyncReadsTheConfigAgainUnderTheLock) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(fs::exists(h / ".claude.json"));
     EXPECT_EQ(h.run({"sync"}).out, "Everything is up to date.\n");
+}
+
+// A copy into the Commons killed half way leaves its hidden half copy; the
+// next copy of the same entry clears every one of them, whichever run made
+// it, and leaves alone what only looks like one.
+TEST(Hostile, HalfCopiesOfKilledAdoptsAreClearedByTheNextCopy) {
+    Home h;
+    fs::create_directories(h / ".claude");
+    write_file(h / "notes/skills/big/SKILL.md", "big");
+    write_file(h / "notes/skills/big/a/b.md", "b");
+    const fs::path skills = h / ".agents/skills";
+    write_file(skills / ".big.mirthlode-4242/SKILL.md", "b");
+    write_file(skills / ".big.mirthlode-7/a/half", "");
+    ::chmod((skills / ".big.mirthlode-7/a").c_str(), 0500);
+    write_file(skills / ".big.mirthlode-12x/keep", "mine");
+    write_file(skills / ".other.mirthlode-1/keep", "mine");
+    fs::create_symlink(h / "notes", skills / ".big.mirthlode-8");
+
+    auto r = h.run({"adopt", (h / "notes/skills/big").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(skills)) left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{".big.mirthlode-12x", ".big.mirthlode-8", ".other.mirthlode-1", "big"}));
+    EXPECT_EQ(read_file(skills / "big/a/b.md"), "b");
+    EXPECT_EQ(read_file(h / "notes/skills/big/a/b.md"), "b");
 }

@@ -89,3 +89,24 @@ TEST(Hostile, HalfCopiesOfKilledAdoptsAreClearedByTheNextCopy) {
     EXPECT_EQ(read_file(skills / "big/a/b.md"), "b");
     EXPECT_EQ(read_file(h / "notes/skills/big/a/b.md"), "b");
 }
+
+// A large agent file with many servers is read once, not once per server:
+// 1000 servers in 30 MB took minutes that way.
+TEST(Hostile, AdoptingEveryServerOfALargeAgentFileTakesBoundedTime) {
+    Home h;
+    fs::create_directories(h / ".claude");
+    std::string text = R"({"projects": {)";
+    const std::string history(30000, 'x');
+    for (int i = 0; i < 1000; ++i) text += (i ? ",\"/p/" : "\"/p/") + std::to_string(i) + "\": \"" + history + "\"";
+    text += R"(}, "mcpServers": {)";
+    for (int i = 0; i < 1000; ++i) text += (i ? ",\"s" : "\"s") + std::to_string(i) + R"(": {"command": "c"})";
+    text += "}}";
+    write_file(h / ".claude.json", text);
+    const auto start = std::chrono::steady_clock::now();
+    auto r = h.run({"mcp", "adopt", "--all"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_LT(took, std::chrono::seconds(20));
+    EXPECT_NE(read_file(h / ".agents/mcp.json").find("\"s999\""), std::string::npos);
+    EXPECT_EQ(read_file(h / ".claude.json"), text);
+}

@@ -89,12 +89,12 @@ private:
     // The checks on what already stands at the Commons path; false ends the
     // run with `exit_`.
     bool check_commons_entry(Adoption& adoption);
-    bool lock();
+    bool lock(Adoption& adoption);
     void notice();
 
-    int absorb(const Adoption& adoption);
-    int source(const Adoption& adoption);
-    int copy(const Adoption& adoption);
+    int absorb(Adoption& adoption);
+    int source(Adoption& adoption);
+    int copy(Adoption& adoption);
     void fan_out(const Adoption& adoption);
     void fan_out_family(const Adoption& adoption);
     void fan_out_instructions();
@@ -269,9 +269,14 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
     return true;
 }
 
-bool Adopter::lock() {
+// Takes the lock, then checks the Commons entry again: while this run waited,
+// another may have taken the path, or the copy found identical may have been
+// edited, and removing it now would lose that edit.
+bool Adopter::lock(Adoption& adoption) {
     lock_ = core::take_lock(ctx_, reporter_);
-    return lock_.has_value();
+    if (!lock_) return false;
+    adoption.identical = false;
+    return check_commons_entry(adoption);
 }
 
 void Adopter::notice() {
@@ -279,7 +284,7 @@ void Adopter::notice() {
     reporter_.print_blank_line();
 }
 
-int Adopter::absorb(const Adoption& adoption) {
+int Adopter::absorb(Adoption& adoption) {
     const std::string path = path_.string();
     if (dry_run_) {
         notice();
@@ -291,7 +296,7 @@ int Adopter::absorb(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     if (adoption.identical) {
         if (auto removed = core::remove_entry(path_); !removed) {
             return fail("cannot remove " + path + ": " + removed.error().message());
@@ -316,7 +321,7 @@ int Adopter::absorb(const Adoption& adoption) {
     return finish();
 }
 
-int Adopter::source(const Adoption& adoption) {
+int Adopter::source(Adoption& adoption) {
     const std::string path = path_.string();
     const std::string commons_path = adoption.commons_path.string();
     if (dry_run_) {
@@ -328,7 +333,7 @@ int Adopter::source(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     if (adoption.identical) {
         if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
             return fail("cannot remove " + commons_path + ": " + removed.error().message());
@@ -348,7 +353,7 @@ int Adopter::source(const Adoption& adoption) {
     return finish();
 }
 
-int Adopter::copy(const Adoption& adoption) {
+int Adopter::copy(Adoption& adoption) {
     const std::string path = path_.string();
     const std::string diverge =
         "  the original at " + path + " is no longer consulted; edits there will diverge from the Commons copy";
@@ -360,7 +365,7 @@ int Adopter::copy(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     const fs::path parent = adoption.commons_path.parent_path();
     if (auto made = platform::create_directories(parent); !made) {
         return fail("cannot create " + parent.string() + ": " + made.error().message());

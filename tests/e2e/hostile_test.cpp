@@ -110,3 +110,39 @@ TEST(Hostile, AdoptingEveryServerOfALargeAgentFileTakesBoundedTime) {
     EXPECT_NE(read_file(h / ".agents/mcp.json").find("\"s999\""), std::string::npos);
     EXPECT_EQ(read_file(h / ".claude.json"), text);
 }
+
+// adopt removes a copy it found identical to the other side only if it still
+// is once the lock is held: an edit made while the run waited is kept.
+TEST(Hostile, AdoptChecksAgainUnderTheLockBeforeRemovingAnIdenticalCopy) {
+    struct Case {
+        const char* path;    // what is adopted
+        const char* edited;  // the copy edited while the run waits
+        const char* variant;
+    };
+    const std::vector<Case> cases = {
+        {".claude/skills/x", ".claude/skills/x/SKILL.md", ".claude/skills/x"},
+        {"repo/skills/x", ".agents/skills/x/SKILL.md", "repo/skills/x"},
+    };
+    for (const Case& c : cases) {
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / "repo/.git");
+        write_file(h / ".agents/skills/x/SKILL.md", "same");
+        write_file(h / c.path / "SKILL.md", "same");
+        h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
+        HeldLock held(h);
+        auto waiting = std::async(std::launch::async, [&] { return h.run({"adopt", (h / c.path).string()}); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        write_file(h / c.edited, "edited while waiting");
+        held.release();
+        auto r = waiting.get();
+        EXPECT_EQ(r.out, "") << c.path;
+        EXPECT_EQ(r.err, "error: " + (h / c.variant).string() + " differs from the Commons copy at " +
+                             (h / ".agents/skills/x").string() +
+                             " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will "
+                             "not choose which side to discard\n")
+            << c.path;
+        EXPECT_EQ(r.code, 1) << c.path;
+        EXPECT_EQ(read_file(h / c.edited), "edited while waiting") << c.path;
+    }
+}

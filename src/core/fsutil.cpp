@@ -120,6 +120,9 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
     std::optional<unsigned> kept_mode;
     if (auto meta = platform::metadata(destination); meta && meta->is_regular()) {
         kept_mode = meta->mode;
+    } else if (meta) {
+        // A FIFO, a socket, a device or a directory is never replaced by a file.
+        return platform::not_a_regular_file();
     }
 
     remove_leftover_temporaries(destination);

@@ -146,3 +146,26 @@ TEST(Hostile, AdoptChecksAgainUnderTheLockBeforeRemovingAnIdenticalCopy) {
         EXPECT_EQ(read_file(h / c.edited), "edited while waiting") << c.path;
     }
 }
+
+// The Commons mcp.json that is no regular file counts as no list; writing the
+// adopted server then fails and leaves the FIFO, or what a link leads to, as
+// it was instead of replacing it with a file.
+TEST(Hostile, AWriteNeverReplacesWhatIsNoRegularFile) {
+    for (bool through_link : {false, true}) {
+        Home h;
+        fs::create_directories(h / ".claude");
+        write_file(h / ".claude.json", R"({"mcpServers": {"fs": {"command": "f"}}})");
+        const fs::path fifo = through_link ? h / "elsewhere/pipe" : h / ".agents/mcp.json";
+        fs::create_directories(fifo.parent_path());
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+        fs::create_directories(h / ".agents");
+        if (through_link) fs::create_symlink(fifo, h / ".agents/mcp.json");
+        auto r = h.run({"mcp", "adopt", "claude/fs"});
+        EXPECT_EQ(r.err, "error: cannot write " + (h / ".agents/mcp.json").string() + ": not a regular file\n");
+        EXPECT_EQ(r.code, 1);
+        struct stat st {};
+        ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << through_link;
+        EXPECT_EQ(fs::is_symlink(h / ".agents/mcp.json"), through_link);
+    }
+}

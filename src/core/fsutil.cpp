@@ -40,11 +40,7 @@ fs::path destination_of(const fs::path& path) {
     return path;
 }
 
-// ".<name>.mirthlode-": what every temporary file for `destination` begins with.
-std::string temporary_prefix(const fs::path& destination) {
-    std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
-    return "." + name + ".mirthlode-";
-}
+std::string temporary_prefix(const fs::path& destination) { return hidden_prefix(destination); }
 
 fs::path temporary_beside(const fs::path& destination) {
     fs::path result = destination;
@@ -83,6 +79,18 @@ void remove_leftover_temporaries(const fs::path& destination) {
 }
 
 }  // namespace
+
+std::string hidden_prefix(const fs::path& destination) {
+    std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
+    // A file name holds at most 255 bytes; a process id has at most 10 digits.
+    constexpr std::size_t longest_name = 255 - 1 - std::string_view(".mirthlode-").size() - 10;
+    if (name.size() > longest_name) {
+        std::size_t cut = longest_name;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+    }
+    return "." + name + ".mirthlode-";
+}
 
 fs::path normalize_path(const fs::path& path) {
     fs::path anchor = path.root_name();

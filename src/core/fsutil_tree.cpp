@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/fsutil.h"
 #include "platform/platform.h"
 
 namespace core {
@@ -75,10 +76,6 @@ private:
     void undo(const fs::path& temp) {
         for (const auto& [dir, mode] : made_) (void)platform::set_permissions(dir, 0700);
         if (platform::symlink_metadata(temp)) (void)remove_entry(temp);
-    }
-
-    static std::string hidden_prefix(const fs::path& to) {
-        return "." + platform::lossy_text(to.filename()) + ".mirthlode-";
     }
 
     static fs::path hidden_beside(const fs::path& to) {

@@ -169,3 +169,27 @@ TEST(Hostile, AWriteNeverReplacesWhatIsNoRegularFile) {
         EXPECT_EQ(fs::is_symlink(h / ".agents/mcp.json"), through_link);
     }
 }
+
+// Names close to the longest a file name may be: the hidden name a write or
+// a copy goes through is cut short to fit, so that what the user could name
+// can be written.
+TEST(Hostile, NamesNearTheLengthLimitAreWrittenAndCopied) {
+    Home h;
+    fs::create_directories(h / ".claude");
+    fs::create_directories(h / ".gemini");
+    const std::string command(245, 'c');  // 250 bytes with ".toml"
+    write_file(h / ".agents/commands" / (command + ".md"), "---\ndescription: d\n---\nbody\n");
+    auto r = h.run({"sync"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(read_file(h / ".gemini/commands" / (command + ".toml")).find("body"), std::string::npos);
+
+    std::string skill;
+    for (int i = 0; i < 125; ++i) skill += "é";  // 250 bytes
+    write_file(h / "notes/skills" / skill / "SKILL.md", "x");
+    r = h.run({"adopt", (h / "notes/skills" / skill).string()});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read_file(h / ".agents/skills" / skill / "SKILL.md"), "x");
+    EXPECT_EQ(h.run({"sync"}).out, "Everything is up to date.\n");
+}

@@ -134,12 +134,12 @@ private:
                " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will not choose "
                "which side to discard";
     }
-    bool lock();
+    bool lock(Adoption& adoption);
     void notice();
 
-    int absorb(const Adoption& adoption);
-    int source(const Adoption& adoption);
-    int copy(const Adoption& adoption);
+    int absorb(Adoption& adoption);
+    int source(Adoption& adoption);
+    int copy(Adoption& adoption);
     void fan_out(const Adoption& adoption);
     void fan_out_family(const Adoption& adoption);
     void fan_out_instructions();
@@ -336,9 +336,14 @@ bool Adopter::still_identical(const Adoption& adoption) const {
     return removable && fanout::same_content(path_, adoption.commons_path);
 }
 
-bool Adopter::lock() {
+// Takes the lock, then checks the Commons entry again: while this run waited,
+// another may have taken the path, or the copy found identical may have been
+// edited, and removing it now would lose that edit.
+bool Adopter::lock(Adoption& adoption) {
     lock_ = core::take_lock(ctx_, reporter_);
-    return lock_.has_value();
+    if (!lock_) return false;
+    adoption.identical = false;
+    return check_commons_entry(adoption);
 }
 
 void Adopter::notice() {
@@ -346,7 +351,7 @@ void Adopter::notice() {
     reporter_.print_blank_line();
 }
 
-int Adopter::absorb(const Adoption& adoption) {
+int Adopter::absorb(Adoption& adoption) {
     const std::string path = path_.string();
     if (dry_run_) {
         notice();
@@ -359,7 +364,7 @@ int Adopter::absorb(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     if (adoption.identical) {
         if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(path_); !removed) {
@@ -385,7 +390,7 @@ int Adopter::absorb(const Adoption& adoption) {
     return finish();
 }
 
-int Adopter::source(const Adoption& adoption) {
+int Adopter::source(Adoption& adoption) {
     const std::string path = path_.string();
     const std::string commons_path = adoption.commons_path.string();
     if (dry_run_) {
@@ -397,7 +402,7 @@ int Adopter::source(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     if (adoption.identical) {
         if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
@@ -418,7 +423,7 @@ int Adopter::source(const Adoption& adoption) {
     return finish();
 }
 
-int Adopter::copy(const Adoption& adoption) {
+int Adopter::copy(Adoption& adoption) {
     const std::string path = path_.string();
     const std::string diverge =
         "  the original at " + path + " is no longer consulted; edits there will diverge from the Commons copy";
@@ -430,7 +435,7 @@ int Adopter::copy(const Adoption& adoption) {
         fan_out(adoption);
         return finish();
     }
-    if (!lock()) return 1;
+    if (!lock(adoption)) return exit_;
     const fs::path parent = adoption.commons_path.parent_path();
     if (auto made = platform::create_directories(parent); !made) {
         return fail("cannot create " + parent.string() + ": " + made.error().message());

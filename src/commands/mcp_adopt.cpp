@@ -1,6 +1,7 @@
 #include "commands/mcp_adopt.h"
 
 #include <cstddef>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -83,8 +84,20 @@ private:
         return false;
     }
 
+    // Each agent file is read once per run: under the lock nothing else
+    // changes it, and reading a large one again for each of its servers
+    // would take a time that grows with the square of its size.
+    const util::Result<json::Value>& read_table(const fs::path& file, const core::AgentSpec& spec) {
+        auto known = tables_.find(file);
+        if (known == tables_.end()) {
+            known = tables_.emplace(file, core::read_config_table(file, spec.servers_key, is_toml(spec))).first;
+        }
+        return known->second;
+    }
+
     const core::RunContext& ctx_;
     core::Reporter& reporter_;
+    std::map<fs::path, util::Result<json::Value>> tables_;
     mcp::McpServers& commons_;
     mcp::PendingAllowlists pending_;
     std::size_t adopted_ = 0;
@@ -97,11 +110,11 @@ bool Adoption::adopt(const Candidate& candidate) {
     if (!file) return refuse(target.name + " has no MCP surface");
     const core::AgentSpec& spec = *target.spec;
 
-    auto table = core::read_config_table(*file, spec.servers_key, is_toml(spec));
+    const util::Result<json::Value>& table = read_table(*file, spec);
     if (!table) return refuse(table.error().message);
     auto found = table->find(name);
     if (found == table->end()) return refuse("`" + name + "` is not in " + target.name + "'s config");
-    const json::Value entry = std::move(*found);
+    const json::Value& entry = *found;
 
     auto read = mcp::read_back_server(name, entry, spec.dialect);
     if (!read) return refuse(read.error().message);

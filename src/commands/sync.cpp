@@ -248,9 +248,21 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
         lock = core::take_lock(ctx, reporter);
         if (!lock) return 1;
     }
+    // Read again under the lock: a run that held it may have changed the
+    // allowlists since this one started, and a stale copy would fan a server
+    // out to agents it was just scoped away from.
+    std::optional<core::Config> fresh;
+    if (lock) {
+        auto reloaded = core::load_config(ctx.config_dir);
+        if (!reloaded) {
+            reporter.report_error(reloaded.error().message);
+            return 1;
+        }
+        fresh = std::move(reloaded).value();
+    }
 
     // Sync lists nothing that is in place: it keeps no record of it.
-    const SyncPlan plan = plan_sync(ctx, config, PlanOptions{.keep_linked = false, .keep_managed = false});
+    const SyncPlan plan = plan_sync(ctx, fresh ? *fresh : config, PlanOptions{.keep_linked = false, .keep_managed = false});
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
 
     SectionWriter writer(ctx, reporter, dry_run);

@@ -32,16 +32,21 @@ private:
 
 // Where the bytes go: the file a link points to (its resolved target when it
 // dangles), else the path itself. The link is never replaced. With it, the
-// permission bits of the regular file found there, which a rewrite keeps.
+// permission bits of the regular file found there, which a rewrite keeps,
+// or whether what is there is no regular file at all.
 struct Destination {
     fs::path path;
     std::optional<unsigned> kept_mode;
+    bool not_a_file = false;
 };
 
 Destination destination_of(const fs::path& path) {
     auto meta = platform::symlink_metadata(path);
     if (!meta) return {path, std::nullopt};
-    if (!meta->is_symlink()) return {path, meta->is_regular() ? std::optional(meta->mode) : std::nullopt};
+    if (!meta->is_symlink()) {
+        if (!meta->is_regular()) return {path, std::nullopt, true};
+        return {path, meta->mode};
+    }
     Destination result{path, std::nullopt};
     if (auto final = platform::final_path(path)) {
         result.path = std::move(final).value();
@@ -50,15 +55,13 @@ Destination destination_of(const fs::path& path) {
     }
     if (auto target = platform::metadata(result.path); target && target->is_regular()) {
         result.kept_mode = target->mode;
+    } else if (target) {
+        result.not_a_file = true;
     }
     return result;
 }
 
-// ".<name>.mirthlode-": what every temporary file for `destination` begins with.
-std::string temporary_prefix(const fs::path& destination) {
-    std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
-    return "." + name + ".mirthlode-";
-}
+std::string temporary_prefix(const fs::path& destination) { return hidden_prefix(destination); }
 
 fs::path temporary_beside(const fs::path& destination) {
     fs::path result = destination;
@@ -97,6 +100,18 @@ void remove_leftover_temporaries(const fs::path& destination) {
 }
 
 }  // namespace
+
+std::string hidden_prefix(const fs::path& destination) {
+    std::string name = destination.has_filename() ? platform::lossy_text(destination.filename()) : "mirthlode";
+    // A file name holds at most 255 bytes; a process id has at most 10 digits.
+    constexpr std::size_t longest_name = 255 - 1 - std::string_view(".mirthlode-").size() - 10;
+    if (name.size() > longest_name) {
+        std::size_t cut = longest_name;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+    }
+    return "." + name + ".mirthlode-";
+}
 
 fs::path normalize_path(const fs::path& path) {
     fs::path anchor = path.root_name();
@@ -178,6 +193,8 @@ util::IoResult<fs::path> write_atomic(const fs::path& path, std::string_view byt
     // A replaced file keeps its permission bits: agents' files may hold
     // credentials and must not become readable by others through a rewrite.
     Destination destination = destination_of(path);
+    // A FIFO, a socket, a device or a directory is never replaced by a file.
+    if (destination.not_a_file) return platform::not_a_regular_file();
     const unsigned create_mode = destination.kept_mode ? 0600 : options.new_file_mode;
     if (auto written = write_through_temporary(destination.path, bytes, create_mode, destination.kept_mode, true,
                                                appeared);

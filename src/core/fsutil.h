@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "util/result.h"
@@ -27,6 +28,11 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 // Called only while holding the process lock: the temporary files that
 // killed runs left beside the destination are removed first, since no other
 // run can be writing them then.
+// ".<name>.mirthlode-": what the hidden names made beside `destination`
+// while it is written begin with, a process id following. A long name is cut
+// short (at a character boundary) so that the whole stays a valid file name.
+std::string hidden_prefix(const fs::path& destination);
+
 struct WriteOptions {
     unsigned new_file_mode = 0666;
     bool sync_directory = true;

@@ -1,9 +1,11 @@
 #include "core/fsutil_tree.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/fsutil.h"
 #include "platform/platform.h"
 
 namespace core {
@@ -23,8 +25,7 @@ public:
         if (auto made = platform::create_directories(to.parent_path()); !made) return made;
         if (platform::symlink_metadata(to)) return std::make_error_code(std::errc::file_exists);
         const fs::path temp = hidden_beside(to);
-        // Left by a killed run of a process with the same id.
-        if (platform::symlink_metadata(temp)) (void)remove_entry(temp);
+        remove_leftover_copies(to);
         util::IoStatus copied = meta->is_dir() ? copy_dir(from, temp, meta->mode) : platform::copy_file(from, temp);
         if (copied && meta->is_dir()) copied = finish();
         if (copied) copied = platform::rename_no_replace(temp, to);
@@ -79,9 +80,41 @@ private:
 
     static fs::path hidden_beside(const fs::path& to) {
         fs::path temp = to;
-        temp.replace_filename("." + platform::lossy_text(to.filename()) + ".mirthlode-" +
-                              std::to_string(platform::process_id()));
+        temp.replace_filename(hidden_prefix(to) + std::to_string(platform::process_id()));
         return temp;
+    }
+
+    // The half copies of `to` that killed runs left under their hidden names
+    // (any process id: copies run under the lock, so none is in use). A link
+    // so named is not ours and stays.
+    static void remove_leftover_copies(const fs::path& to) {
+        auto names = platform::list_directory(to.parent_path());
+        if (!names) return;
+        const std::string prefix = hidden_prefix(to);
+        for (const std::string& name : *names) {
+            if (!name.starts_with(prefix) || name.size() == prefix.size()) continue;
+            if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                             [](char c) { return c >= '0' && c <= '9'; })) {
+                continue;
+            }
+            const fs::path leftover = to.parent_path() / name;
+            auto meta = platform::symlink_metadata(leftover);
+            if (!meta || meta->is_symlink()) continue;
+            // A run killed while it set the modes may have left read-only
+            // directories inside: opened up first so that everything goes.
+            if (meta->is_dir()) open_up(leftover);
+            (void)remove_entry(leftover);
+        }
+    }
+
+    static void open_up(const fs::path& dir) {
+        (void)platform::set_permissions(dir, 0700);
+        auto names = platform::list_directory(dir);
+        if (!names) return;
+        for (const std::string& name : *names) {
+            auto meta = platform::symlink_metadata(dir / name);
+            if (meta && meta->is_dir()) open_up(dir / name);
+        }
     }
 
     std::vector<std::pair<fs::path, unsigned>> made_;

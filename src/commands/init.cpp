@@ -10,6 +10,7 @@
 #include "fanout/instructions.h"
 #include "mcp/servers.h"
 #include "platform/platform.h"
+#include "util/text.h"
 
 namespace commands {
 
@@ -39,15 +40,6 @@ std::vector<std::string> list_dir_entries(const fs::path& dir) {
 std::string without_leading_dots(std::string_view dir) {
     while (dir.starts_with('.')) dir.remove_prefix(1);
     return std::string(dir);
-}
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string out;
-    for (const auto& name : names) {
-        if (!out.empty()) out += ", ";
-        out += name;
-    }
-    return out;
 }
 
 // The family's entries the agents hold outside the Commons; true when any.
@@ -116,7 +108,7 @@ int init(const core::RunContext& ctx, const core::Config& config, core::Reporter
     } else {
         std::vector<std::string> names;
         for (const auto& target : targets) names.push_back(target.name);
-        reporter.print_line("Found " + std::to_string(targets.size()) + " agents: " + joined(names));
+        reporter.print_line("Found " + std::to_string(targets.size()) + " agents: " + util::join(names));
     }
 
     bool found = false;
@@ -128,7 +120,7 @@ int init(const core::RunContext& ctx, const core::Config& config, core::Reporter
     if (!servers.empty()) {
         reporter.print_blank_line();
         reporter.print_line(std::to_string(servers.size()) + " MCP servers not in the Commons: " +
-                            joined(std::vector<std::string>(servers.begin(), servers.end())));
+                            util::join(std::vector<std::string>(servers.begin(), servers.end())));
         reporter.print_line("  take them all with `mirthlode mcp adopt --all`");
         found = true;
     } else if (!found) {

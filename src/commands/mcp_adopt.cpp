@@ -13,6 +13,7 @@
 #include "mcp/diff.h"
 #include "mcp/read_back.h"
 #include "mcp/servers.h"
+#include "util/text.h"
 
 namespace commands {
 
@@ -58,15 +59,6 @@ std::optional<Candidate> named_server(const std::string& spec, const std::vector
     }
     reporter.report_error("`" + agent + "` is not an agent mirthlode knows about, or it is not installed");
     return std::nullopt;
-}
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string text;
-    for (const auto& name : names) {
-        if (!text.empty()) text += ", ";
-        text += name;
-    }
-    return text;
 }
 
 class Adoption {
@@ -133,7 +125,7 @@ bool Adoption::adopt(const Candidate& candidate) {
     auto differing = mcp::translate_and_diff(name, read->server, spec.dialect, &entry, ctx_.env, tweak);
     if (!differing) return refuse(differing.error().message);
     if (!differing->empty()) {
-        return refuse("`" + name + "` in " + target.name + ": " + joined(*differing) +
+        return refuse("`" + name + "` in " + target.name + ": " + util::join(*differing) +
                       " cannot be represented faithfully — not adopted");
     }
 
@@ -154,7 +146,7 @@ bool Adoption::adopt(const Candidate& candidate) {
     }
     for (const auto& note : read->notes) reporter_.print_line("  note: " + note);
     if (allowlist.kind == core::AgentsEdit::Kind::replace) {
-        reporter_.print_line("  scoped to " + joined(allowlist.names) +
+        reporter_.print_line("  scoped to " + util::join(allowlist.names) +
                              " — remove the allowlist in mirthlode.toml to share it");
     }
     if (auto warning = mcp::credential_warning(name, read->server)) reporter_.report_warning(*warning);

@@ -4,6 +4,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "util/text.h"
+
 namespace mcp {
 
 namespace {
@@ -108,15 +110,6 @@ void read_dialect(std::string_view name, EntryReader& entry, McpDialect dialect,
     }
 }
 
-std::string joined(const std::vector<std::string>& keys) {
-    std::string text;
-    for (const auto& key : keys) {
-        if (!text.empty()) text += ", ";
-        text += key;
-    }
-    return text;
-}
-
 }  // namespace
 
 util::Result<ReadBackServer> read_back_server(std::string_view server_name, const json::Value& entry,
@@ -137,12 +130,12 @@ util::Result<ReadBackServer> read_back_server(std::string_view server_name, cons
             out.tweak[key] = value;
         }
     }
-    if (!dropped.empty()) out.notes.push_back("`" + name + "`: " + joined(dropped) + " had no value and was not kept");
+    if (!dropped.empty()) out.notes.push_back("`" + name + "`: " + util::join(dropped) + " had no value and was not kept");
     if (!out.tweak.empty()) {
         std::vector<std::string> keys;
         for (const auto& [key, value] : out.tweak.items()) keys.push_back(key);
         std::sort(keys.begin(), keys.end());
-        out.notes.push_back("`" + name + "`: " + joined(keys) +
+        out.notes.push_back("`" + name + "`: " + util::join(keys) +
                             " has no place in the standard shape and was kept as a Tweak for this agent alone");
     }
     return out;

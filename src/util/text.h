@@ -1,4 +1,5 @@
-// UTF-8 text helpers: trimming white space, lines, characters, padding.
+// UTF-8 text helpers: trimming white space, lines, characters, padding,
+// joining.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,16 @@
 namespace util {
 
 inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// The texts in order with `separator` between each two.
+inline std::string join(const std::vector<std::string>& texts, std::string_view separator = ", ") {
+    std::string out;
+    for (const auto& text : texts) {
+        if (!out.empty()) out += separator;
+        out += text;
+    }
+    return out;
+}
 
 inline std::string_view trim_start(std::string_view text) {
     std::size_t pos = 0;

@@ -143,6 +143,10 @@ private:
     void fan_out(const Adoption& adoption);
     void fan_out_family(const Adoption& adoption);
     void fan_out_instructions();
+    // Prints "  would {would}" in a dry run; else applies and prints
+    // "  {done}", or reports `failed` followed by the system's error.
+    template <class Apply>
+    void fan_out_step(const std::string& would, const std::string& done, const std::string& failed, Apply apply);
 
     int fail(const std::string& text) {
         reporter_.report_error(text);
@@ -481,13 +485,8 @@ void Adopter::fan_out_family(const Adoption& adoption) {
                     case fanout::LinkState::stale:
                     case fanout::LinkState::dangling:
                     case fanout::LinkState::duplicate:
-                        if (dry_run_) {
-                            reporter_.print_line("  would link into " + where);
-                        } else if (auto done = fanout::apply_link(planned); done) {
-                            reporter_.print_line("  linked into " + where);
-                        } else {
-                            reporter_.report_error("cannot link into " + where + ": " + done.error().message());
-                        }
+                        fan_out_step("link into " + where, "linked into " + where, "cannot link into " + where,
+                                     [&] { return fanout::apply_link(planned); });
                         break;
                     case fanout::LinkState::variant_identical:
                     case fanout::LinkState::variant:
@@ -498,6 +497,17 @@ void Adopter::fan_out_family(const Adoption& adoption) {
                 }
             }
         }
+    }
+}
+
+template <class Apply>
+void Adopter::fan_out_step(const std::string& would, const std::string& done, const std::string& failed, Apply apply) {
+    if (dry_run_) {
+        reporter_.print_line("  would " + would);
+    } else if (auto applied = apply(); applied) {
+        reporter_.print_line("  " + done);
+    } else {
+        reporter_.report_error(failed + ": " + applied.error().message());
     }
 }
 
@@ -522,22 +532,12 @@ void Adopter::fan_out_instructions() {
             case fanout::InstructionState::imported:
                 break;
             case fanout::InstructionState::missing:
-                if (dry_run_) {
-                    reporter_.print_line("  would link into " + where);
-                } else if (auto done = fanout::apply_instruction(item); done) {
-                    reporter_.print_line("  linked into " + where);
-                } else {
-                    reporter_.report_error("cannot link into " + where + ": " + done.error().message());
-                }
+                fan_out_step("link into " + where, "linked into " + where, "cannot link into " + where,
+                             [&] { return fanout::apply_instruction(item); });
                 break;
             case fanout::InstructionState::import:
-                if (dry_run_) {
-                    reporter_.print_line("  would add the import line to " + where);
-                } else if (auto done = fanout::apply_instruction(item); done) {
-                    reporter_.print_line("  added the import line to " + where);
-                } else {
-                    reporter_.report_error("cannot write " + item.path.string() + ": " + done.error().message());
-                }
+                fan_out_step("add the import line to " + where, "added the import line to " + where,
+                             "cannot write " + item.path.string(), [&] { return fanout::apply_instruction(item); });
                 break;
             case fanout::InstructionState::conflict:
             case fanout::InstructionState::foreign:

@@ -262,7 +262,7 @@ void expect_user_hooks_kept(const Machine& m, const std::string& agent, const js
             for (const json::Value& entry : group["hooks"]) {
                 const std::string matcher = group_matcher(group);
                 const std::string command = entry["command"];
-                const bool commons = std::any_of(m.hooks.begin(), m.hooks.end(), [&](const CommonsHookSpec& h) {
+                const bool commons = std::any_of(m.hooks.begin(), m.hooks.end(), [&, &event = event](const CommonsHookSpec& h) {
                     return fanout::agent_event_name(agent, h.event) == event && h.command == command &&
                            h.matcher == matcher;
                 });

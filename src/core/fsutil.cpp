@@ -50,8 +50,18 @@ Destination destination_of(const fs::path& path) {
     Destination result{path, std::nullopt};
     if (auto final = platform::final_path(path)) {
         result.path = std::move(final).value();
-    } else if (auto text = platform::read_link(path)) {
-        result.path = resolve_link_target(path, *text);
+    } else {
+        // A dangling link, perhaps to another link: the file the last one
+        // names, so that no link on the way is replaced. Links that go round
+        // in a circle lead to no file at all.
+        constexpr int most_links = 40;
+        int links = 0;
+        for (; links < most_links; ++links) {
+            auto text = platform::read_link(result.path);
+            if (!text) break;
+            result.path = resolve_link_target(result.path, *text);
+        }
+        if (links == most_links) return {path, std::nullopt, true};
     }
     if (auto target = platform::metadata(result.path); target && target->is_regular()) {
         result.kept_mode = target->mode;

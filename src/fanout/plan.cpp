@@ -109,18 +109,32 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpe
 }
 
 // In a directory that several families plan, a name is planned by the first
-// section that has it; without records of what is in place, the linked
-// entries are then counted and dropped.
+// section that has it, and one that a family's Commons entry wants is left
+// to that family: another family finds its link there dangling or foreign
+// only because it is not its own. Without records of what is in place, the
+// linked entries are then counted and dropped.
 void drop_names_planned_before(const FamilySections& specs, std::array<FamilyPlan, core::all_families.size()>& families,
                                const PlanOptions& options) {
+    std::map<fs::path, std::set<std::string>> wanted;
+    for (std::size_t f = 0; f < families.size(); ++f) {
+        for (std::size_t i = 0; i < specs[f].size(); ++i) {
+            if (!specs[f][i].shared) continue;
+            for (const LinkEntry& entry : families[f].sections[i].entries) {
+                if (entry.expected) wanted[specs[f][i].real].insert(entry.link.filename().string());
+            }
+        }
+    }
     std::map<fs::path, std::set<std::string>> names;
     for (std::size_t f = 0; f < families.size(); ++f) {
         for (std::size_t i = 0; i < specs[f].size(); ++i) {
             if (!specs[f][i].shared) continue;
             LinkSection& section = families[f].sections[i];
             std::set<std::string>& here = names[specs[f][i].real];
+            const std::set<std::string>& wanted_here = wanted[specs[f][i].real];
             std::erase_if(section.entries, [&](const LinkEntry& entry) {
-                return !here.insert(entry.link.filename().string()).second;
+                std::string name = entry.link.filename().string();
+                if (!entry.expected && wanted_here.count(name) != 0) return true;
+                return !here.insert(std::move(name)).second;
             });
             if (options.keep_linked) continue;
             section.linked += std::erase_if(section.entries,

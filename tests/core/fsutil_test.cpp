@@ -118,6 +118,29 @@ TEST(WriteAtomic, ADanglingRelativeLinkCreatesItsTargetWithParents) {
     EXPECT_TRUE(fs::is_symlink(link));
 }
 
+// Through a dangling link to another link the file the last one names is
+// written, and no link on the way becomes a file; links in a circle name none.
+TEST(WriteAtomic, ADanglingChainOfLinksKeepsEveryLink) {
+    TempDir dir;
+    fs::path link = dir / "home/settings.json";
+    fs::create_directories(dir / "home");
+    fs::create_symlink("s1.json", link);
+    fs::create_symlink("../store/s2.json", dir / "home/s1.json");
+
+    auto written = write_atomic(link, "new");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(*written, dir / "store/s2.json");
+    EXPECT_EQ(read_file(dir / "store/s2.json"), "new");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_symlink(dir / "home/s1.json"));
+
+    fs::create_symlink("b", dir / "a");
+    fs::create_symlink("a", dir / "b");
+    EXPECT_FALSE(write_atomic(dir / "a", "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "a"));
+    EXPECT_TRUE(fs::is_symlink(dir / "b"));
+}
+
 // A caller that found nothing at the path may say so; whatever came there
 // since is written as it would have been without the hint.
 TEST(WriteAtomic, ExpectedAbsentButThereIsWrittenAsWithoutTheHint) {

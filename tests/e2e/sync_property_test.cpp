@@ -262,8 +262,9 @@ void expect_user_hooks_kept(const Machine& m, const std::string& agent, const js
             for (const json::Value& entry : group["hooks"]) {
                 const std::string matcher = group_matcher(group);
                 const std::string command = entry["command"];
+                const std::string& name = event;  // clang 14 cannot capture a structured binding
                 const bool commons = std::any_of(m.hooks.begin(), m.hooks.end(), [&](const CommonsHookSpec& h) {
-                    return fanout::agent_event_name(agent, h.event) == event && h.command == command &&
+                    return fanout::agent_event_name(agent, h.event) == name && h.command == command &&
                            h.matcher == matcher;
                 });
                 if (commons) continue;

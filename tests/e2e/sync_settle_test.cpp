@@ -133,6 +133,29 @@ TEST(SyncSettles, SharedLinkDirectoriesArePlannedOnce) {
     expect_settled(h);
 }
 
+// A link an earlier family finds dangling, in a folder it shares with the
+// family whose Commons entry wants that name, is that family's to mend.
+TEST(SyncSettles, SharedLinkDirectoriesLeaveAWantedNameToItsFamily) {
+    Home h;
+    write_file(h / ".agents/commands/c.md", "c");
+    write_file(h / ".agents/agents/b.md", "b");
+    fs::create_directories(h / ".claude/commands");
+    fs::create_directory_symlink("commands", h / ".claude/agents");
+    fs::create_symlink("../../.agents/agents/gone.md", h / ".claude/commands/b.md");
+    fs::create_symlink("../../.agents/commands/c.md", h / ".claude/commands/c.md");
+
+    auto s = h.run({"status"});
+    EXPECT_EQ(s.out, "claude (.claude/commands)  1 linked\n"
+                     "claude (.claude/agents)  0 linked\n"
+                     "  stale             b — not in canonical form\n"
+                     "\n1 items need attention — run `mirthlode sync`.\n");
+    auto r = h.run({"sync"});
+    EXPECT_EQ(r.out, "claude (.claude/agents)\n  stale     b\n\n1 change made.\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(fs::read_symlink(h / ".claude/commands/b.md"), "../../.agents/agents/b.md");
+    expect_settled(h);
+}
+
 TEST(SyncSettles, CodexServersKeepTheirFormPlaceAndComments) {
     Home h;
     write_file(h / ".agents/mcp.json", R"({"mcpServers": {

@@ -125,9 +125,7 @@ private:
     // The checks on what already stands at the Commons path; false ends the
     // run with `exit_`.
     bool check_commons_entry(Adoption& adoption);
-    // Whether the Commons copy is still one that may stand for the other
-    // side: looked at again under the lock, since the lock may have been
-    // waited for while the user went on editing.
+    // Whether the Commons copy may stand for the other side.
     bool still_identical(const Adoption& adoption) const;
     std::string variant_text(const Adoption& adoption) const {
         return path_.string() + " differs from the Commons copy at " + adoption.commons_path.string() +
@@ -314,8 +312,6 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         reporter_.report_error(path_.string() + " is already in the Commons — nothing to adopt");
         return false;
     }
-    // Equal content counts as identical only when the side that goes does
-    // not hold what the side that stays shows through a link.
     if (!still_identical(adoption)) {
         reporter_.report_error(variant_text(adoption));
         return false;
@@ -370,7 +366,6 @@ int Adopter::absorb(Adoption& adoption) {
     }
     if (!lock(adoption)) return exit_;
     if (adoption.identical) {
-        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(path_); !removed) {
             return fail("cannot remove " + path + ": " + removed.error().message());
         }
@@ -408,7 +403,6 @@ int Adopter::source(Adoption& adoption) {
     }
     if (!lock(adoption)) return exit_;
     if (adoption.identical) {
-        if (!still_identical(adoption)) return fail(variant_text(adoption));
         if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
             return fail("cannot remove " + commons_path + ": " + removed.error().message());
         }

@@ -125,8 +125,6 @@ private:
     // The checks on what already stands at the Commons path; false ends the
     // run with `exit_`.
     bool check_commons_entry(Adoption& adoption);
-    // Whether the Commons copy may stand for the other side.
-    bool still_identical(const Adoption& adoption) const;
     std::string variant_text(const Adoption& adoption) const {
         return path_.string() + " differs from the Commons copy at " + adoption.commons_path.string() +
                " — this is a Variant. Merge it by hand if you want it in the Commons; mirthlode will not choose "
@@ -312,7 +310,12 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         reporter_.report_error(path_.string() + " is already in the Commons — nothing to adopt");
         return false;
     }
-    if (!still_identical(adoption)) {
+    // Equal content counts as identical only when the side that goes does
+    // not hold what the side that stays shows through a link.
+    bool removable = true;
+    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
+    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
+    if (!removable || !fanout::same_content(path_, adoption.commons_path)) {
         reporter_.report_error(variant_text(adoption));
         return false;
     }
@@ -323,17 +326,6 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
         return false;
     }
     return true;
-}
-
-bool Adopter::still_identical(const Adoption& adoption) const {
-    auto existing = platform::symlink_metadata(adoption.commons_path);
-    if (!existing || existing->is_symlink()) return false;
-    // Equal content counts as identical only when the side that goes does
-    // not hold what the side that stays shows through a link.
-    bool removable = true;
-    if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
-    if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
-    return removable && fanout::same_content(path_, adoption.commons_path);
 }
 
 // Takes the lock, then checks the Commons entry again: while this run waited,

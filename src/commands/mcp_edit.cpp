@@ -166,7 +166,8 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     if (!save(ctx, reporter, *servers)) return 1;
     for (const mcp::McpItem& item : plan.items) {
         if (item.server != name || !mcp::is_actionable(item.state)) continue;
-        auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item});
+        auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                          item.read.get());
         if (!merged) {
             reporter.report_error(merged.error().message);
             continue;

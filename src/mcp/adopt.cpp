@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "mcp/toml_convert.h"
+#include "util/text.h"
 
 namespace mcp {
 
@@ -91,12 +92,7 @@ std::optional<std::string> credential_warning(std::string_view server_name, cons
     }
     if (named.empty()) return std::nullopt;
     std::sort(named.begin(), named.end());
-    std::string list;
-    for (const auto& record : named) {
-        if (!list.empty()) list += ", ";
-        list += record;
-    }
-    return "`" + std::string(server_name) + "`: " + list +
+    return "`" + std::string(server_name) + "`: " + util::join(named) +
            " look like credentials and were copied into the Commons as written — replace them with ${env:VAR} "
            "before committing it";
 }

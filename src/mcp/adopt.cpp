@@ -14,10 +14,6 @@ std::optional<fs::path> join_optional_under_root(const core::RunContext& ctx, co
     return ctx.home / fs::path(spec->mcp_file);
 }
 
-void remove_name(std::vector<std::string>& names, std::string_view name) {
-    names.erase(std::remove(names.begin(), names.end(), name), names.end());
-}
-
 core::AgentsEdit PendingAllowlists::add(const std::string& server, const std::string& agent) {
     Pending& pending = servers_[server];
     if (std::find(pending.agents.begin(), pending.agents.end(), agent) == pending.agents.end()) {
@@ -43,7 +39,8 @@ void PendingAllowlists::saved(const std::string& server, const core::AgentsEdit&
 }
 
 void PendingAllowlists::failed(const std::string& server, std::string_view agent) {
-    remove_name(servers_[server].agents, agent);
+    std::vector<std::string>& agents = servers_[server].agents;
+    agents.erase(std::remove(agents.begin(), agents.end(), agent), agents.end());
 }
 
 util::Result<core::McpSettingsBefore> save_mcp_config(const fs::path& config_dir, const std::string& server,

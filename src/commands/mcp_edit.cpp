@@ -85,6 +85,14 @@ mcp::McpServer without_disabled(const mcp::McpServer& server) {
     return copy;
 }
 
+// True, and said, when the server `name` is already disabled (`disabled`)
+// or already enabled: the command has nothing to do.
+bool already(core::Reporter& reporter, const mcp::McpServers& servers, const std::string& name, bool disabled) {
+    if (mcp::server_disabled(*servers.find(name)) != disabled) return false;
+    reporter.print_line(name + " is already " + (disabled ? "disabled" : "enabled"));
+    return true;
+}
+
 bool report_all(core::Reporter& reporter, const std::vector<std::string>& texts) {
     for (const auto& text : texts) reporter.report_error(text);
     return !texts.empty();
@@ -115,16 +123,11 @@ int mcp_disable(const core::RunContext& ctx, const core::Config& config, core::R
     constexpr const char* verb = "disables";
     auto first = load_holding(ctx, reporter, name, verb);
     if (!first) return 1;
-    auto already = [&](const mcp::McpServers& servers) {
-        if (!mcp::server_disabled(*servers.find(name))) return false;
-        reporter.print_line(name + " is already disabled");
-        return true;
-    };
-    if (already(*first)) return 0;
+    if (already(reporter, *first, name, true)) return 0;
     std::optional<core::ProcessLock> lock;
     auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
     if (!servers) return 1;
-    if (already(*servers)) return 0;
+    if (already(reporter, *servers, name, true)) return 0;
 
     remove_from_agents(ctx, config, reporter, name);
     (*servers->find(name))["disabled"] = true;
@@ -138,12 +141,7 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     constexpr const char* verb = "enables";
     auto first = load_holding(ctx, reporter, name, verb);
     if (!first) return 1;
-    auto already = [&](const mcp::McpServers& servers) {
-        if (mcp::server_disabled(*servers.find(name))) return false;
-        reporter.print_line(name + " is already enabled");
-        return true;
-    };
-    if (already(*first)) return 0;
+    if (already(reporter, *first, name, false)) return 0;
     // An unset ${env:VAR} ends the command here, before anything is locked.
     if (report_all(reporter, plan_enabled(ctx, config, name, without_disabled(*first->find(name))).errors)) {
         return 1;
@@ -152,7 +150,7 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     std::optional<core::ProcessLock> lock;
     auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
     if (!servers) return 1;
-    if (already(*servers)) return 0;
+    if (already(reporter, *servers, name, false)) return 0;
     // The definition, the allowlists and the Tweaks as they are now, under the lock.
     auto settings = core::load_config(ctx.config_dir);
     if (!settings) {
@@ -168,7 +166,8 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     if (!save(ctx, reporter, *servers)) return 1;
     for (const mcp::McpItem& item : plan.items) {
         if (item.server != name || !mcp::is_actionable(item.state)) continue;
-        auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item});
+        auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                          item.read.get());
         if (!merged) {
             reporter.report_error(merged.error().message);
             continue;

@@ -5,16 +5,13 @@
 #include <utility>
 
 #include "mcp/toml_convert.h"
+#include "util/text.h"
 
 namespace mcp {
 
 std::optional<fs::path> join_optional_under_root(const core::RunContext& ctx, const core::AgentSpec* spec) {
     if (!spec || spec->mcp != core::McpMechanism::key_merge) return std::nullopt;
     return ctx.home / fs::path(spec->mcp_file);
-}
-
-void remove_name(std::vector<std::string>& names, std::string_view name) {
-    names.erase(std::remove(names.begin(), names.end(), name), names.end());
 }
 
 core::AgentsEdit PendingAllowlists::add(const std::string& server, const std::string& agent) {
@@ -42,7 +39,8 @@ void PendingAllowlists::saved(const std::string& server, const core::AgentsEdit&
 }
 
 void PendingAllowlists::failed(const std::string& server, std::string_view agent) {
-    remove_name(servers_[server].agents, agent);
+    std::vector<std::string>& agents = servers_[server].agents;
+    agents.erase(std::remove(agents.begin(), agents.end(), agent), agents.end());
 }
 
 util::Result<core::McpSettingsBefore> save_mcp_config(const fs::path& config_dir, const std::string& server,
@@ -91,12 +89,7 @@ std::optional<std::string> credential_warning(std::string_view server_name, cons
     }
     if (named.empty()) return std::nullopt;
     std::sort(named.begin(), named.end());
-    std::string list;
-    for (const auto& record : named) {
-        if (!list.empty()) list += ", ";
-        list += record;
-    }
-    return "`" + std::string(server_name) + "`: " + list +
+    return "`" + std::string(server_name) + "`: " + util::join(named) +
            " look like credentials and were copied into the Commons as written — replace them with ${env:VAR} "
            "before committing it";
 }

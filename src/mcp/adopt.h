@@ -24,9 +24,6 @@ namespace fs = std::filesystem;
 // servers are merged into a file of its own; nothing for any other.
 std::optional<fs::path> join_optional_under_root(const core::RunContext& ctx, const core::AgentSpec* spec);
 
-// Removes every name equal to `name`; the others keep their order.
-void remove_name(std::vector<std::string>& names, std::string_view name);
-
 // The agents each server has been adopted from in this run. A server taken
 // from only some of the agents with an MCP file is scoped to them; once it
 // has been taken from all of them, a list an earlier save of the same run

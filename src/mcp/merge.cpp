@@ -41,11 +41,6 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
 }  // namespace
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
-                                                         bool toml, const std::vector<const McpItem*>& items) {
-    return merge_servers_into_agent_file(path, servers_key, toml, items, nullptr);
-}
-
-util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
                                                          const core::AgentFileRead* read) {
     auto bytes = merged_text(path, servers_key, toml, items, read);

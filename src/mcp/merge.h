@@ -28,13 +28,11 @@ struct MergeOutcome {
 // Inserts or replaces, under `servers_key`, the expected entry of every item
 // that has one, in list order. A file that cannot be read, parsed or merged
 // is not written; the error says why.
-util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
-                                                         bool toml, const std::vector<const McpItem*>& items);
-// The same, starting from `read` (the file as planning read and parsed it)
-// when the file has not changed since; otherwise the file is read again.
+// It starts from `read` (the file as planning read and parsed it) when given
+// and the file has not changed since; otherwise the file is read again.
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
-                                                         const core::AgentFileRead* read);
+                                                         const core::AgentFileRead* read = nullptr);
 
 // The new text of a JSON agent file holding `document`.
 util::Result<std::string> merge_into_json(const fs::path& path, json::Value document,

@@ -129,11 +129,10 @@ std::string status_document(const core::RunContext& ctx, const SyncPlan& plan, s
     out.number(actionable);
     out.key("targets");
     out.begin_array();
-    for (std::size_t i = 0; i < plan.link_sections.size(); ++i) {
-        const LinkSection& section = plan.link_sections[i];
+    for (const LinkSection& section : plan.link_sections) {
         out.begin_object();
         text(out, "agent", section.agent);
-        text(out, "family", core::family_name(plan.link_families[i]));
+        text(out, "family", core::family_name(section.family));
         text(out, "dir", section.surface_dir);
         items_json(out, "entries", section.entries, [&](const LinkEntry& entry) {
             text(out, "name", entry.name);

@@ -439,7 +439,7 @@ util::IoStatus LinkApplier::apply(const LinkEntry& entry) {
         if (auto made = platform::create_directories(parent); !made) return made;
         made_ = parent;
     }
-    util::IoStatus linked = make_symlink(entry.expected.value_or(""), entry.link);
+    util::IoStatus linked = make_expected_link(entry.expected.value_or(""), entry.link);
     // The directory went away since: made again, as a lone link would do.
     if (!linked && linked.error() == std::errc::no_such_file_or_directory) {
         made_.reset();

@@ -55,6 +55,7 @@ struct LinkEntry {
 struct LinkSection {
     std::string agent;
     std::string surface_dir;  // as the target gives it, relative to the home directory
+    core::Family family;
     std::vector<LinkEntry> entries;
     std::size_t linked = 0;  // linked entries left out of `entries` (not kept as records)
 };

@@ -89,7 +89,7 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpe
     FamilyPlan plan;
     const core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
     for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
-    for (const SectionSpec& spec : specs) plan.sections.push_back({spec.target->name, spec.dir, {}});
+    for (const SectionSpec& spec : specs) plan.sections.push_back({spec.target->name, spec.dir, family, {}});
     // Sections only read: they are checked side by side.
     platform::run_parallel(plan.sections.size() + (alongside ? 1 : 0), [&](std::size_t i) {
         if (i == plan.sections.size()) {
@@ -175,11 +175,9 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });
 
     drop_names_planned_before(specs, families, options);
-    for (std::size_t f = 0; f < families.size(); ++f) {
-        FamilyPlan& family = families[f];
+    for (FamilyPlan& family : families) {
         std::move(family.warnings.begin(), family.warnings.end(), std::back_inserter(plan.warnings));
         std::move(family.sections.begin(), family.sections.end(), std::back_inserter(plan.link_sections));
-        plan.link_families.insert(plan.link_families.end(), family.sections.size(), core::all_families[f]);
     }
     plan.rendered = std::move(rendered.items);
     for (auto* passed_over : {&rendered.warnings, &plan.hooks.warnings}) {

@@ -21,7 +21,6 @@ namespace fanout {
 struct SyncPlan {
     std::vector<std::string> warnings;  // Commons scan warnings, as text
     std::vector<LinkSection> link_sections;
-    std::vector<core::Family> link_families;  // the family of each link section, in the same order
     std::vector<InstructionItem> instructions;
     mcp::McpPlan mcp;                    // its blocking errors moved to `errors`
     std::vector<RenderedCommand> rendered;

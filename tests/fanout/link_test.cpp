@@ -179,9 +179,11 @@ TEST(ApplyLink, TheExpectedLinkAlreadyThereIsSuccess) {
     ASSERT_EQ(plan.size(), 1u);
     h.link("a", "../../.agents/skills/a");
     EXPECT_TRUE(fanout::apply_link(plan[0]).ok());
+    EXPECT_TRUE(fanout::LinkApplier().apply(plan[0]).ok());
     fs::remove(h.surface / "a");
     h.link("a", "../../.agents/skills/b");
     EXPECT_FALSE(fanout::apply_link(plan[0]).ok());
+    EXPECT_FALSE(fanout::LinkApplier().apply(plan[0]).ok());
 }
 
 TEST(ApplyLink, ReportsAFailure) {

@@ -33,12 +33,6 @@ struct Adoption {
     bool identical = false;              // an equal Commons copy stands there already
 };
 
-// Relative to the home directory when it lies under it, else in full.
-std::string shown_from_home(const fs::path& path, const fs::path& home) {
-    if (auto relative = fanout::relative_to_home(path, home)) return relative->string();
-    return path.string();
-}
-
 // The path made absolute from the current directory (when it cannot be
 // read, the empty path stands for it), then normalised.
 fs::path absolute_path(const fs::path& path) {
@@ -512,7 +506,7 @@ void Adopter::fan_out_instructions() {
                 item.state = fanout::InstructionState::linked;
             }
         }
-        const std::string where = item.agent + " (" + shown_from_home(item.path, ctx_.home) + ")";
+        const std::string where = item.agent + " (" + fanout::shown_from_home(item.path, ctx_.home) + ")";
         switch (item.state) {
             case fanout::InstructionState::linked:
             case fanout::InstructionState::imported:

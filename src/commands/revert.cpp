@@ -69,10 +69,7 @@ public:
 
 private:
     bool remove_link(const fs::path& path);
-    std::string shown(const fs::path& path) const {
-        if (auto relative = fanout::relative_to_home(path, ctx_.home)) return relative->string();
-        return path.string();
-    }
+    std::string shown(const fs::path& path) const { return fanout::shown_from_home(path, ctx_.home); }
 
     const core::RunContext& ctx_;
     core::Reporter& reporter_;

@@ -25,12 +25,6 @@ namespace {
 
 constexpr std::size_t state_column = 9;
 
-// Relative to the home directory when it lies under it, else in full.
-std::string shown_from_home(const fs::path& path, const fs::path& home) {
-    if (auto relative = relative_to_home(path, home)) return relative->string();
-    return path.string();
-}
-
 // Lists the sections and applies them, counting the changes.
 class SectionWriter {
 public:

@@ -53,6 +53,11 @@ std::optional<fs::path> relative_to_home(const fs::path& path, const fs::path& h
     return normal.lexically_relative(root);
 }
 
+std::string shown_from_home(const fs::path& path, const fs::path& home) {
+    if (auto relative = relative_to_home(path, home)) return relative->string();
+    return path.string();
+}
+
 std::string relative_path(const fs::path& from, const fs::path& to) {
     const fs::path f = normalize_path(from);
     const fs::path t = normalize_path(to);

@@ -65,6 +65,8 @@ bool is_under(const fs::path& path, const fs::path& root);
 
 // The normalised `path` relative to the normalised `home`, when it lies under it.
 std::optional<fs::path> relative_to_home(const fs::path& path, const fs::path& home);
+// For reports: relative to the home directory when it lies under it, else in full.
+std::string shown_from_home(const fs::path& path, const fs::path& home);
 
 // The link text that leads from a link in `from` to `to`.
 std::string relative_path(const fs::path& from, const fs::path& to);

@@ -18,14 +18,20 @@ namespace core {
 namespace {
 
 
-// The file's UTF-8 text, or nothing when the file does not exist.
-util::Result<std::optional<std::string>> read_text(const fs::path& path) {
-    auto text = read_utf8_file(path);
+// The file's UTF-8 text, or nothing when the file does not exist; `stamp`
+// is the read file's.
+util::Result<std::optional<std::string>> read_text(const fs::path& path, platform::FileStamp& stamp) {
+    auto text = read_utf8_file(path, stamp);
     if (!text) {
         if (text.error() == std::errc::no_such_file_or_directory) return std::optional<std::string>();
         return cannot_read(path, text.error());
     }
     return std::optional<std::string>(std::move(*text));
+}
+
+util::Result<std::optional<std::string>> read_text(const fs::path& path) {
+    platform::FileStamp stamp;
+    return read_text(path, stamp);
 }
 
 util::Result<RemoveOutcome> write_back(const fs::path& path, const std::string& text) {
@@ -139,23 +145,17 @@ util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
     AgentFileRead read;
     read.toml = toml;
     platform::FileStamp stamp;
-    auto bytes = platform::read_file(path, stamp);
-    std::optional<std::string> text;
-    if (bytes) {
-        if (!util::is_utf8(*bytes)) return cannot_read(path, std::make_error_code(std::errc::illegal_byte_sequence));
-        read.stamp = stamp;
-        text = std::move(*bytes);
-    } else if (bytes.error() != std::errc::no_such_file_or_directory) {
-        return cannot_read(path, bytes.error());
-    }
+    auto text = read_text(path, stamp);
+    if (!text) return text.error();
+    if (*text) read.stamp = stamp;
     if (toml) {
-        read.text = text.value_or(std::string());
+        read.text = text->value_or(std::string());
         // Parsed once, for the plan and for a merge; a text that does not
         // parse is refused by config_table_of, which says where.
         if (auto parsed = toml::parse(read.text)) read.parsed = std::move(*parsed);
         return read;
     }
-    auto document = parse_json_text(path, text);
+    auto document = parse_json_text(path, *text);
     if (!document) return document.error();
     read.document = std::move(*document);
     return read;

@@ -18,6 +18,11 @@ fs::path normalize_path(const fs::path& path);
 // The normalised place a link's stored text designates, seen from the link.
 fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 
+// ".<name>.mirthlode-": what the hidden names made beside `destination`
+// while it is written begin with, a process id following. A long name is cut
+// short (at a character boundary) so that the whole stays a valid file name.
+std::string hidden_prefix(const fs::path& destination);
+
 // Replaces the whole file at `path` (or the file a link at `path` points to)
 // so that readers see the old or the new content, never a part. Keeps the
 // permission bits of the file it replaces; a file that did not exist gets
@@ -28,11 +33,6 @@ fs::path resolve_link_target(const fs::path& link, const fs::path& text);
 // Called only while holding the process lock: the temporary files that
 // killed runs left beside the destination are removed first, since no other
 // run can be writing them then.
-// ".<name>.mirthlode-": what the hidden names made beside `destination`
-// while it is written begin with, a process id following. A long name is cut
-// short (at a character boundary) so that the whole stays a valid file name.
-std::string hidden_prefix(const fs::path& destination);
-
 struct WriteOptions {
     unsigned new_file_mode = 0666;
     bool sync_directory = true;

@@ -7,11 +7,16 @@
 
 namespace core {
 
-util::IoResult<std::string> read_utf8_file(const std::filesystem::path& path) {
-    auto bytes = platform::read_file(path);
+util::IoResult<std::string> read_utf8_file(const std::filesystem::path& path, platform::FileStamp& stamp) {
+    auto bytes = platform::read_file(path, stamp);
     if (!bytes) return bytes.error();
     if (!util::is_utf8(*bytes)) return std::make_error_code(std::errc::illegal_byte_sequence);
     return std::move(*bytes);
+}
+
+util::IoResult<std::string> read_utf8_file(const std::filesystem::path& path) {
+    platform::FileStamp stamp;
+    return read_utf8_file(path, stamp);
 }
 
 util::Error cannot_read(const std::filesystem::path& path, std::error_code error) {

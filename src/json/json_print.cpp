@@ -97,42 +97,34 @@ struct Printer {
     }
 
     bool object(const Value::object_t& map, std::size_t depth) {
-        if (map.empty()) {
-            out += "{}";
-            return true;
-        }
-        out += '{';
-        bool first = true;
-        for (const auto& [k, v] : map) {
-            out += first ? "\n" : ",\n";
-            first = false;
-            indent(depth + 1);
-            if (!append_string(out, k)) return fail("invalid UTF-8 in an object key");
+        return container(map, '{', '}', depth, [&](const auto& member) {
+            if (!append_string(out, member.first)) return fail("invalid UTF-8 in an object key");
             out += ": ";
-            if (!value(v, depth + 1)) return false;
-        }
-        out += '\n';
-        indent(depth);
-        out += '}';
-        return true;
+            return value(member.second, depth + 1);
+        });
     }
 
     bool array(const Value::array_t& items, std::size_t depth) {
-        if (items.empty()) {
-            out += "[]";
-            return true;
+        return container(items, '[', ']', depth, [&](const Value& item) { return value(item, depth + 1); });
+    }
+
+    // The brackets alone when empty; else each item on a line of its own,
+    // one level in, written by `each`.
+    template <class Items, class Each>
+    bool container(const Items& items, char open, char close, std::size_t depth, Each each) {
+        out += open;
+        if (!items.empty()) {
+            bool first = true;
+            for (const auto& item : items) {
+                out += first ? "\n" : ",\n";
+                first = false;
+                indent(depth + 1);
+                if (!each(item)) return false;
+            }
+            out += '\n';
+            indent(depth);
         }
-        out += '[';
-        bool first = true;
-        for (const auto& v : items) {
-            out += first ? "\n" : ",\n";
-            first = false;
-            indent(depth + 1);
-            if (!value(v, depth + 1)) return false;
-        }
-        out += '\n';
-        indent(depth);
-        out += ']';
+        out += close;
         return true;
     }
 

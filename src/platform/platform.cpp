@@ -364,27 +364,22 @@ IoStatus write_file(const fs::path& path, std::string_view bytes) {
 
 IoStatus copy_file(const fs::path& from, const fs::path& to) {
     // Non-blocking, so that a FIFO put in the file's place cannot stall the copy.
-    int in_fd = open_retrying(from.c_str(), O_RDONLY | O_NONBLOCK);
-    if (in_fd < 0) return last_error();
-    File in(in_fd);
     struct stat st;
-    if (::fstat(in_fd, &st) != 0) return last_error();
-    if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::not_supported);
+    auto in = open_regular_for_reading(from, st);
+    if (!in) {
+        const bool not_regular = in.error() == not_a_regular_file() || in.error() == std::errc::is_a_directory;
+        return not_regular ? std::make_error_code(std::errc::not_supported) : in.error();
+    }
 
     auto out = create_new_file(to, 0600);
     if (!out) return out.error();
     auto copied = [&]() -> IoStatus {
         char buf[65536];
         for (;;) {
-            ssize_t n = ::read(in_fd, buf, sizeof buf);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return last_error();
-            }
-            if (n == 0) break;
-            if (auto st_write = out->write_all(std::string_view(buf, static_cast<size_t>(n))); !st_write) {
-                return st_write;
-            }
+            auto n = in->read_some(buf, sizeof buf);
+            if (!n) return n.error();
+            if (*n == 0) break;
+            if (auto st_write = out->write_all(std::string_view(buf, *n)); !st_write) return st_write;
         }
         if (auto st_mode = out->set_mode(st.st_mode & 07777); !st_mode) return st_mode;
         if (auto st_sync = out->sync(); !st_sync) return st_sync;

@@ -161,13 +161,15 @@ util::IoStatus write_through_temporary(const fs::path& destination, std::string_
                                        bool& appeared) {
     remove_leftover_temporaries(destination);
     fs::path temp = temporary_beside(destination);
-    TempFileGuard guard(temp);
     auto file = platform::create_new_file(temp, create_mode);
     if (!file) {
         if (auto st = platform::create_directories(destination.parent_path()); !st) return st.error();
         file = platform::create_new_file(temp, create_mode);
         if (!file) return file.error();
     }
+    // Only a temporary this run made is removed on failure: whatever already
+    // stood at its name (which the create refused) is not ours to remove.
+    TempFileGuard guard(temp);
     if (kept_mode) {
         if (auto st = file->set_mode(*kept_mode); !st) return st.error();
     }

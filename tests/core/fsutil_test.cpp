@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using core::normalize_path;
 using core::resolve_link_target;
 using core::write_atomic;
+using testing_support::mode_of;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
@@ -27,12 +28,6 @@ std::set<std::string> names_in(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
     return names;
-}
-
-unsigned mode_of(const fs::path& path) {
-    struct stat st;
-    EXPECT_EQ(::stat(path.c_str(), &st), 0);
-    return st.st_mode & 07777;
 }
 
 unsigned current_umask() {

@@ -19,11 +19,6 @@ namespace {
 
 const std::string notice = "dry run — no changes will be made\n\n";
 
-unsigned mode_of(const fs::path& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 // A dry run first: the same report in its "would" form, and nothing changed,
 // not even the state directory of the lock.
 void expect_dry_run(const Home& h, const fs::path& path, const std::string& out) {

@@ -35,12 +35,6 @@ const char* commons_json = R"({
 }
 )";
 
-unsigned mode_of(const fs::path& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
-
 // fs allowlisted to claude, codex and cursor, with a Tweak for codex;
 // claude and cursor hold it, codex does not yet; cline is installed too.
 struct EditHome : Home {

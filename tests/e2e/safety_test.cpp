@@ -16,12 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-unsigned mode_of(const fs::path& path) {
-    struct stat st;
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
-}
-
 void link(const fs::path& at, const std::string& text) {
     fs::create_directories(at.parent_path());
     fs::create_symlink(text, at);

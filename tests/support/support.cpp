@@ -5,7 +5,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,12 @@ void write_file(const fs::path& path, const std::string& content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << content;
+}
+
+unsigned mode_of(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
 }
 
 std::string read_file(const fs::path& path) {

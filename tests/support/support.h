@@ -32,6 +32,10 @@ void write_file(const fs::path& path, const std::string& content);
 // The whole file; an empty string when it cannot be read.
 std::string read_file(const fs::path& path);
 
+// The permission bits of the file at `path`; a file that cannot be looked
+// at fails the test.
+unsigned mode_of(const fs::path& path);
+
 // Every path under `root` with its link text ("-> text"), its content, or
 // "dir"; the state directory `.local` (which holds the lock file) left out.
 std::map<std::string, std::string> snapshot(const fs::path& root);

@@ -158,11 +158,13 @@ TEST(Doctor, ReadOnlyConfigRoot) {
     const std::string expected_err =
         "error: pi config root is not writable: " + (h / ".pi").string() + "\n";
     if (::geteuid() == 0) {
-        // Root writes anywhere: the run goes to an unprivileged child.
+        // Root writes anywhere: the run goes to an unprivileged child, with a
+        // copy of the binary it can reach wherever the build tree lies.
+        const fs::path binary = copy_of_binary(h / "bin");
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-            auto r = h.run({"doctor"});
+            auto r = run_program(binary, {"doctor"}, h.env());
             ::_exit(r.code == 1 && r.err == expected_err && r.out.find(pi_rows) != std::string::npos ? 0 : 1);
         }
         int status = 0;

@@ -70,11 +70,26 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
 RunResult run_mirthlode(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env, const std::string& input,
                         const fs::path& cwd) {
+    return run_program(MIRTHLODE_BIN, args, env, input, cwd);
+}
+
+fs::path copy_of_binary(const fs::path& dir) {
+    fs::create_directories(dir);
+    const fs::path copy = dir / "mirthlode";
+    fs::copy_file(MIRTHLODE_BIN, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    return copy;
+}
+
+RunResult run_program(const fs::path& binary, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& input,
+                      const fs::path& cwd) {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    std::vector<std::string> argv_s{MIRTHLODE_BIN};
+    std::vector<std::string> argv_s{binary.string()};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<std::string> env_s;
     for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);

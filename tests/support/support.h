@@ -51,6 +51,13 @@ struct RunResult {
 RunResult run_mirthlode(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env, const std::string& input = "",
                         const fs::path& cwd = {});
+// The same with another copy of the binary.
+RunResult run_program(const fs::path& binary, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& input = "",
+                      const fs::path& cwd = {});
+// A copy of the built binary in `dir`, runnable by every user: a test that
+// runs it as an unprivileged user cannot count on reaching the build tree.
+fs::path copy_of_binary(const fs::path& dir);
 
 // A throw-away home for end-to-end runs: HOME, MIRTHLODE_TARGET_ROOT and the
 // XDG directories all point inside it.

@@ -219,6 +219,21 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
     }
 }
 
+util::Result<json::Value> commons_copy_for(const core::RunContext& ctx, const core::Config& config,
+                                           const core::AgentSpec& spec, const std::string& agent,
+                                           const std::string& name, const json::Value& server) {
+    auto found = config.mcp.find(name);
+    const core::Tweak* tweak = tweak_for(found == config.mcp.end() ? nullptr : &found->second, agent);
+    return translate_server(name, server, spec.dialect, ctx.env, tweak, true);
+}
+
+bool is_commons_copy(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
+                     const std::string& agent, const std::string& name, const json::Value& server,
+                     const json::Value& held) {
+    auto expected = commons_copy_for(ctx, config, spec, agent, name, server);
+    return expected && json::equal(held, *expected);
+}
+
 std::string mcp_note(const McpItem& item) {
     switch (item.state) {
     case McpState::managed: return "";

@@ -179,7 +179,8 @@ int mcp_adopt(const core::RunContext& ctx, const core::Config& config, core::Rep
         reporter.report_error(early.error().message);
         return 1;
     }
-    auto lock = core::take_lock(ctx, reporter);
+    // The Commons this adoption may be the first to write into is locked too.
+    auto lock = core::take_lock(ctx, reporter, core::MissingCommons::made);
     if (!lock) return 1;
     // Read again under the lock: a server another run added meanwhile stays.
     auto commons = mcp::load_commons_servers(mcp_json);

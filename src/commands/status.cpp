@@ -65,6 +65,9 @@ void print_text(core::Reporter& reporter, const SyncPlan& plan, std::uint64_t ac
     reporter.print_blank_line();
     if (actionable > 0) {
         reporter.print_line(std::to_string(actionable) + " items need attention — run `mirthlode sync`.");
+    } else if (reporter.errors() > 0) {
+        // What could not be read may well be out of sync.
+        reporter.print_line("Not everything could be checked — see the errors above.");
     } else {
         reporter.print_line("Everything is in sync.");
     }

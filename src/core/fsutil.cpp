@@ -1,6 +1,8 @@
 #include "core/fsutil.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -79,14 +81,27 @@ fs::path temporary_beside(const fs::path& destination) {
     return result;
 }
 
-bool is_decimal(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+// Whether `digits`, what follows a temporary's prefix, names a run that can
+// write it no more: this one (it writes each temporary once), or a process
+// that is gone. Anything but decimal digits is no temporary of ours.
+bool left_by_a_finished_run(std::string_view digits) {
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    constexpr std::uint64_t highest = std::numeric_limits<int>::max();
+    std::uint64_t pid = 0;
+    for (char c : digits) {
+        pid = pid * 10 + static_cast<std::uint64_t>(c - '0');
+        if (pid > highest) return true;  // beyond any process id
+    }
+    return pid == platform::process_id() || !platform::process_alive(static_cast<int>(pid));
 }
 
 // Removes the temporary files of `destination` that runs killed between
 // writing and renaming left behind: full copies, secrets included. Each
-// directory is listed once per run (under the lock no other run adds any),
-// and only regular files named as a write of `destination` names them go.
+// directory is listed once per run, and only regular files named as a write
+// of `destination` names them go, and only when the process named there is
+// gone: a run on another home may be writing its own beside a shared file.
 void remove_leftover_temporaries(const fs::path& destination) {
     static std::map<fs::path, std::vector<std::string>> candidates;  // by directory
     const fs::path dir = destination.parent_path();
@@ -102,7 +117,8 @@ void remove_leftover_temporaries(const fs::path& destination) {
     }
     const std::string prefix = temporary_prefix(destination);
     for (const std::string& name : known->second) {
-        if (!name.starts_with(prefix) || !is_decimal(std::string_view(name).substr(prefix.size()))) continue;
+        if (!name.starts_with(prefix)) continue;
+        if (!left_by_a_finished_run(std::string_view(name).substr(prefix.size()))) continue;
         const fs::path leftover = dir / name;
         auto meta = platform::symlink_metadata(leftover);
         if (meta && meta->is_regular()) (void)platform::remove_file(leftover);

@@ -1,8 +1,11 @@
 #include "core/lock.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string_view>
+
+#include "core/lock_directories.h"
 
 namespace core {
 
@@ -28,6 +31,13 @@ std::optional<std::uint64_t> parse_millis(std::string_view text) {
 
 }  // namespace
 
+ProcessLock::ProcessLock(platform::File file, std::vector<platform::Directory> directories,
+                         std::vector<fs::path> made)
+    : file_(std::move(file)), directories_(std::move(directories)), made_(std::move(made)) {}
+
+// Still holding every lock: no other run can have begun to fill them.
+ProcessLock::~ProcessLock() { remove_if_empty(made_); }
+
 std::chrono::milliseconds lock_timeout(const EnvMap& env) {
     auto text = env.get("MIRTHLODE_LOCK_TIMEOUT_MS");
     if (!text) return default_timeout;
@@ -39,36 +49,91 @@ std::chrono::milliseconds lock_timeout(const EnvMap& env) {
         *millis > longest ? longest : *millis));
 }
 
-LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds timeout) {
-    using Kind = LockOutcome::Kind;
-    fs::path path = state_dir / "lock";
-    const auto start = platform::Clock::now();
-    bool created = false;
+namespace {
+
+using Clock = platform::Clock;
+
+// Calls `attempt` at once, then every 20 ms while it finds the lock held,
+// until `timeout` has passed since `start`: true when taken, false when the
+// time ran out. The time is only looked at after a failed attempt.
+util::IoResult<bool> retry_until_taken(Clock::time_point start, std::chrono::milliseconds timeout,
+                                       const std::function<util::IoResult<bool>()>& attempt) {
     for (;;) {
-        auto file = platform::open_for_writing(path);
-        if (!file && !created &&
-            (file.error() == std::errc::no_such_file_or_directory || file.error() == std::errc::not_a_directory)) {
-            // The state directory is made, with its parents, the first time
-            // it is missing; its own failure is the one reported.
-            created = true;
-            if (auto st = platform::create_directories(state_dir); !st) {
-                return LockOutcome{Kind::failed, std::nullopt, st.error()};
-            }
-            continue;
-        }
-        if (!file) return LockOutcome{Kind::failed, std::nullopt, file.error()};
-        auto taken = platform::try_lock_exclusive(*file);
-        if (!taken) return LockOutcome{Kind::failed, std::nullopt, taken.error()};
-        if (*taken) return LockOutcome{Kind::acquired, ProcessLock(std::move(file).value()), {}};
+        auto taken = attempt();
+        if (!taken || *taken) return taken;
         // In milliseconds: a finer unit would overflow for the longest timeouts.
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(platform::Clock::now() - start);
-        if (elapsed >= timeout) return LockOutcome{Kind::timed_out, std::nullopt, {}};
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        if (elapsed >= timeout) return false;
         platform::sleep_for(retry_interval);
     }
 }
 
-std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter) {
-    LockOutcome outcome = acquire_lock(ctx.state_dir, lock_timeout(ctx.env));
+// One attempt at the lock file; the state directory is made, with its
+// parents, the first time it is missing, and its own failure is the one
+// reported.
+util::IoResult<bool> take_lock_file(const fs::path& state_dir, std::optional<platform::File>& held,
+                                    bool& made_state_dir) {
+    const fs::path path = state_dir / "lock";
+    auto file = platform::open_for_writing(path);
+    if (!file && !made_state_dir &&
+        (file.error() == std::errc::no_such_file_or_directory || file.error() == std::errc::not_a_directory)) {
+        made_state_dir = true;
+        if (auto st = platform::create_directories(state_dir); !st) return st.error();
+        file = platform::open_for_writing(path);
+    }
+    if (!file) return file.error();
+    auto taken = platform::try_lock_exclusive(*file);
+    if (!taken) return taken.error();
+    if (*taken) held = std::move(file).value();
+    return *taken;
+}
+
+util::IoResult<platform::File> lock_file(const fs::path& state_dir, Clock::time_point start,
+                                         std::chrono::milliseconds timeout, bool& timed_out) {
+    std::optional<platform::File> held;
+    bool made_state_dir = false;
+    auto taken = retry_until_taken(start, timeout, [&] { return take_lock_file(state_dir, held, made_state_dir); });
+    if (!taken) return taken.error();
+    timed_out = !*taken;
+    return held ? std::move(*held) : platform::File();
+}
+
+LockOutcome outcome_of(util::IoResult<platform::File> file, bool timed_out) {
+    using Kind = LockOutcome::Kind;
+    if (!file) return LockOutcome{Kind::failed, std::nullopt, file.error()};
+    if (timed_out) return LockOutcome{Kind::timed_out, std::nullopt, {}};
+    return LockOutcome{Kind::acquired, ProcessLock(std::move(file).value()), {}};
+}
+
+}  // namespace
+
+LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds timeout) {
+    bool timed_out = false;
+    auto file = lock_file(state_dir, Clock::now(), timeout, timed_out);
+    return outcome_of(std::move(file), timed_out);
+}
+
+LockOutcome acquire_lock(const RunContext& ctx, std::chrono::milliseconds timeout, MissingCommons missing) {
+    using Kind = LockOutcome::Kind;
+    const auto start = Clock::now();
+    bool timed_out = false;
+    auto file = lock_file(ctx.state_dir, start, timeout, timed_out);
+    if (!file || timed_out) return outcome_of(std::move(file), timed_out);
+
+    std::vector<fs::path> made;
+    if (missing == MissingCommons::made) made = make_missing_directories(ctx.commons);
+    std::vector<platform::Directory> held;
+    auto taken = retry_until_taken(start, timeout, [&] { return lock_directories({ctx.commons, ctx.home}, held); });
+    if (!taken || !*taken) {
+        remove_if_empty(made);
+        if (!taken) return LockOutcome{Kind::failed, std::nullopt, taken.error()};
+        return LockOutcome{Kind::timed_out, std::nullopt, {}};
+    }
+    return LockOutcome{Kind::acquired, ProcessLock(std::move(file).value(), std::move(held), std::move(made)), {}};
+}
+
+std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter, MissingCommons missing) {
+    LockOutcome outcome = acquire_lock(ctx, lock_timeout(ctx.env), missing);
     switch (outcome.kind) {
         case LockOutcome::Kind::acquired:
             return std::move(outcome.lock);

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <stdio.h>
@@ -235,6 +236,12 @@ IoResult<FileStamp> file_stamp(const fs::path& path) {
     return stamp_of(st);
 }
 
+IoResult<FileStamp> file_stamp(const File& file) {
+    struct stat st;
+    if (::fstat(file.fd(), &st) != 0) return last_error();
+    return stamp_of(st);
+}
+
 IoStatus create_directories(const fs::path& dir) {
     if (dir.empty()) return {};
     std::error_code ec;
@@ -436,6 +443,11 @@ std::uint64_t process_id() {
     id = static_cast<std::uint64_t>(::getpid());
     known_process_id.store(id, std::memory_order_relaxed);
     return id;
+}
+
+bool process_alive(int pid) {
+    if (pid <= 0) return false;  // 0 and below name process groups, not one process
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
 std::vector<std::pair<std::string, std::string>> environment() {

@@ -172,21 +172,27 @@ class Directory {
 public:
     explicit Directory(File file) : file_(std::move(file)) {}
     int fd() const { return file_.fd(); }
+    const File& file() const { return file_; }
 
 private:
     File file_;
 };
 
 IoResult<Directory> open_directory(const fs::path& dir);
+// The stamp of an open file or directory.
+IoResult<FileStamp> file_stamp(const File& file);
 // The stored text of the symbolic link `name` in the open directory.
 IoResult<std::string> read_link_in(const Directory& dir, const std::string& name);
 
-// An exclusive advisory lock on an open file, without waiting. Returns
-// true when taken, false when another holder has it.
+// An exclusive advisory lock on an open file or directory, without waiting.
+// Returns true when taken, false when another holder has it.
 IoResult<bool> try_lock_exclusive(const File& file);
 
 // The current process id.
 std::uint64_t process_id();
+// False only when the system says no process has this id; a process of
+// another user counts as alive.
+bool process_alive(int pid);
 // The process environment as (name, value) pairs, in the order of the
 // environment block; an entry without "=" is left out.
 std::vector<std::pair<std::string, std::string>> environment();

@@ -208,9 +208,14 @@ TEST_F(WriteAtomicFailure, DestinationIsADirectory) {
 TEST(WriteAtomic, RemovesTheTemporariesKilledRunsLeftBesideItsFileOnly) {
     TempDir dir;
     write_file(dir / "file.json", "old");
-    const std::vector<std::string> leftovers = {temp_name_of("file.json"), ".file.json.mirthlode-1",
-                                                ".odd\xEF\xBF\xBD.json.mirthlode-77"};
-    const std::set<std::string> kept = {".file.json.mirthlode-", ".file.json.mirthlode-12x",
+    // This run's own, and those of processes that are gone: no process id
+    // reaches 999999999, nor one beyond the range of ids.
+    const std::vector<std::string> leftovers = {temp_name_of("file.json"), ".file.json.mirthlode-999999999",
+                                                ".file.json.mirthlode-99999999999999999999999",
+                                                ".odd\xEF\xBF\xBD.json.mirthlode-999999998"};
+    // A living process (the one that started this test) may be writing its own.
+    const std::string living = ".file.json.mirthlode-" + std::to_string(::getppid());
+    const std::set<std::string> kept = {".file.json.mirthlode-", ".file.json.mirthlode-12x", living,
                                         ".other.json.mirthlode-5", "file.json.mirthlode-5", ".file.json.mirthlode-9"};
     for (const auto& name : leftovers) write_file(dir / name, "secret copy");
     for (const auto& name : kept) write_file(dir / name, "someone's");

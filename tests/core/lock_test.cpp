@@ -159,4 +159,49 @@ TEST(TakeLock, ReportsBothFailures) {
     EXPECT_EQ(out.str(), "");
 }
 
+TEST(AcquireRunLock, HoldsTheCommonsAndTheHomeWhereverTheyAreReachedFrom) {
+    TempDir dir;
+    fs::create_directories(dir / "home");
+    fs::create_directories(dir / "commons");
+    fs::create_directory_symlink("commons", dir / "link");
+    auto context = [&](const char* state, fs::path commons, fs::path home) {
+        core::RunContext ctx;
+        ctx.state_dir = dir / state;
+        ctx.commons = std::move(commons);
+        ctx.home = std::move(home);
+        return ctx;
+    };
+    {
+        // The home as its own Commons is locked once.
+        auto held = core::acquire_lock(context("one", dir / "home", dir / "home"), 0ms);
+        ASSERT_EQ(held.kind, Kind::acquired);
+        // Another state directory, the same home.
+        EXPECT_EQ(core::acquire_lock(context("two", dir / "commons", dir / "home"), 0ms).kind, Kind::timed_out);
+    }
+    {
+        auto held = core::acquire_lock(context("one", dir / "link", dir / "home"), 0ms);
+        ASSERT_EQ(held.kind, Kind::acquired);
+        // The same Commons, reached without the link, from another home.
+        EXPECT_EQ(core::acquire_lock(context("two", dir / "commons", dir / "other"), 0ms).kind, Kind::timed_out);
+        EXPECT_EQ(core::acquire_lock(context("two", dir / "other", dir / "commons"), 0ms).kind, Kind::timed_out);
+        EXPECT_EQ(core::acquire_lock(context("two", dir / "missing", dir / "missing"), 0ms).kind, Kind::acquired);
+    }
+    // A missing Commons is made to be locked, and removed again with its
+    // parents when nothing was written into it.
+    const auto fresh = context("one", dir / "new/agents", dir / "home");
+    {
+        auto held = core::acquire_lock(fresh, 0ms, core::MissingCommons::made);
+        ASSERT_EQ(held.kind, Kind::acquired);
+        EXPECT_TRUE(fs::is_directory(dir / "new/agents"));
+        EXPECT_EQ(core::acquire_lock(context("two", dir / "new/agents", dir / "other"), 0ms).kind, Kind::timed_out);
+    }
+    EXPECT_FALSE(fs::exists(dir / "new"));
+    {
+        auto held = core::acquire_lock(fresh, 0ms, core::MissingCommons::made);
+        write_file(dir / "new/agents/mcp.json", "{}");
+    }
+    EXPECT_EQ(read_file(dir / "new/agents/mcp.json"), "{}");
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
 }  // namespace

@@ -70,9 +70,13 @@ TEST(Safety, TemporaryFilesOfKilledRunsAreRemovedByTheNextWrite) {
     write_file(h / ".agents/mcp.json", R"({"mcpServers": {"files": {"command": "fs"}}})");
     write_file(h / ".claude.json", "{}");
     // The temporary of ".claude.json" is "..claude.json.mirthlode-" and a process id.
-    const std::vector<fs::path> leftovers = {h / "..claude.json.mirthlode-4242", h / ".codex/.config.toml.mirthlode-7"};
+    // Left by processes that are gone (no process id reaches these), and one
+    // a living process (this test) may be writing.
+    const std::vector<fs::path> leftovers = {h / "..claude.json.mirthlode-999999999",
+                                             h / ".codex/.config.toml.mirthlode-999999998"};
     const std::vector<fs::path> others = {h / "..claude.json.mirthlode-old", h / ".claude.json.mirthlode-4242",
-                                          h / "..other.json.mirthlode-4242"};
+                                          h / "..other.json.mirthlode-4242",
+                                          h / ("..claude.json.mirthlode-" + std::to_string(::getpid()))};
     for (const auto& path : leftovers) write_file(path, "{\"mcpServers\": {\"secret\": \"copy\"}}");
     for (const auto& path : others) write_file(path, "someone's");
 

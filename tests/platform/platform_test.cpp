@@ -81,4 +81,15 @@ TEST(ProcessId, IsAskedAgainInAForkedChild) {
     EXPECT_EQ(platform::process_id(), static_cast<std::uint64_t>(::getpid()));
 }
 
+TEST(ProcessAlive, OnlyAProcessThatIsGoneIsGone) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_FALSE(platform::process_alive(child));  // reaped
+    EXPECT_TRUE(platform::process_alive(::getpid()));
+    EXPECT_TRUE(platform::process_alive(1));  // init, another user's when not root
+    // Ids that name process groups or nothing at all.
+    for (int id : {0, -1, -4242}) EXPECT_FALSE(platform::process_alive(id)) << id;
+}
+
 }  // namespace

@@ -189,3 +189,36 @@ TEST(Status, Failures) {
         }
     }
 }
+
+// After an error with nothing to sync, the closing line does not claim that
+// all is well: what could not be read is not known to be in sync.
+TEST(Status, AnErrorWithNothingActionableDoesNotEndInSync) {
+    struct Case {
+        const char* name;
+        const char* agent_dir;
+        const char* file;  // the agent's file that is not valid JSON
+        const char* commons_file;
+        const char* commons_text;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"an agent's MCP file", ".cursor", ".cursor/mcp.json", ".agents/mcp.json",
+         R"({"mcpServers": {"files": {"command": "npx"}}})",
+         "error: {home}/.cursor/mcp.json is not valid JSON (line 1, column 2) — left untouched\n"},
+        {"an agent's hook settings", ".claude", ".claude/settings.json", ".agents/hooks/Stop.toml",
+         "[[hook]]\ncommand = \"notify-send done\"\n", "error: {home}/.claude/settings.json"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / c.agent_dir);
+        write_file(h / c.file, "{oops");
+        write_file(h / c.commons_file, c.commons_text);
+        std::string err = c.err;
+        err.replace(err.find("{home}"), 6, h.path().string());
+        auto r = h.run({"status"});
+        EXPECT_TRUE(r.err.starts_with(err)) << r.err;
+        EXPECT_EQ(r.out, "\nNot everything could be checked — see the errors above.\n");
+        EXPECT_EQ(r.code, 1);
+    }
+}

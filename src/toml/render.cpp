@@ -130,6 +130,8 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
             header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
         sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
     }
+    for (const Table& comments : table.kept_comments_)
+        sections_.push_back({comments.position_, 1, 0, &comments, "", false});
     std::uint64_t child_anchor = below.last ? below.last : major;
     for (const Entry& entry : table) {
         if (entry.item().is_value()) continue;

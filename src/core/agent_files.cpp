@@ -117,7 +117,7 @@ util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_
     if (!document) return document.error();
     toml::Table* table = nullptr;
     if (toml::Item* item = document->root().get(key)) table = item->as_table();
-    if (!table || !table->remove(name)) return RemoveOutcome{};
+    if (!table || !table->remove_keeping_comments(name)) return RemoveOutcome{};
     // Rendered as read: a byte-order mark the file began with stays, as it
     // does on every other write of the file.
     return write_back(path, document->render());

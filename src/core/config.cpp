@@ -95,9 +95,9 @@ util::Status<> load_mcp(const std::filesystem::path& path, const toml::Item& ite
 }
 
 json::Value table_to_json(const toml::Table& table) {
-    json::Value object = json::Value::object();
-    for (const toml::Entry& entry : table) object[entry.key()] = toml_item_to_json(entry.item());
-    return object;
+    json::ObjectBuilder object;
+    for (const toml::Entry& entry : table) object.set(entry.key(), toml_item_to_json(entry.item()));
+    return std::move(object).finish();
 }
 
 }  // namespace
@@ -152,9 +152,9 @@ json::Value toml_value_to_json(const toml::Value& value) {
         return array;
     }
     case toml::Value::Kind::inline_table: {
-        json::Value object = json::Value::object();
-        for (const auto& [key, member] : value.as_inline_table()) object[key] = toml_value_to_json(member);
-        return object;
+        json::ObjectBuilder object;
+        for (const auto& [key, member] : value.as_inline_table()) object.set(key, toml_value_to_json(member));
+        return std::move(object).finish();
     }
     }
     return nullptr;

@@ -147,15 +147,7 @@ util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string
     if (!config) return config.error();
     toml::Item* item = config->document.root().get("mcp");
     toml::Table* mcp = item ? item->as_table() : nullptr;
-    const toml::Item* settings = mcp ? mcp->get(server) : nullptr;
-    if (!settings) return {};
-    // Comments set apart above the server's first header are not its own.
-    if (const toml::Table* table = settings->as_table()) {
-        toml::Table rest = table->detached_comments();
-        mcp->set(server, toml::Item(std::move(rest)));
-    } else {
-        mcp->remove(server);
-    }
+    if (!mcp || !mcp->remove_keeping_comments(server)) return {};
     return save_config(config_dir, *config);
 }
 

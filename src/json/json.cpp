@@ -55,9 +55,18 @@ std::size_t nth_opening_bracket(std::string_view text, std::size_t count) {
     return text.size();
 }
 
-// Builds the value bottom-up. Each open object keeps an index of its keys, so
-// many keys cost linear time; a repeated key replaces the earlier value in the
-// earlier key's place.
+// The text of an integer: digits after an optional minus sign.
+bool integer_text(std::string_view text) {
+    if (text.starts_with('-')) text.remove_prefix(1);
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether a number's digits before its exponent are all zeros.
+bool zero_digits(std::string_view text) {
+    return text.substr(0, text.find_first_of("eE")).find_first_of("123456789") == std::string_view::npos;
+}
+
+// Builds the value bottom-up, each object with an ObjectBuilder.
 class Builder {
 public:
     using number_integer_t = Value::number_integer_t;
@@ -72,11 +81,13 @@ public:
 
     bool null() { return add(Value(nullptr)); }
     bool boolean(bool v) { return add(Value(v)); }
-    // Only a number written with a minus sign comes here, so a zero is "-0":
-    // kept as the float -0.0, the way it reads back and prints again.
-    bool number_integer(number_integer_t v) { return v == 0 ? add(Value(-0.0)) : add(Value(v)); }
+    // Only a number written with a minus sign comes here, so a zero is "-0".
+    bool number_integer(number_integer_t v) { return add(v == 0 ? number_text("-0") : Value(v)); }
     bool number_unsigned(number_unsigned_t v) { return add(Value(v)); }
-    bool number_float(number_float_t v, const string_t&) { return add(Value(v)); }
+    // Integers beyond 64 bits come here too, read as the nearest double.
+    bool number_float(number_float_t v, const string_t& text) {
+        return add(integer_text(text) || (v == 0 && !zero_digits(text)) ? number_text(text) : Value(v));
+    }
     bool string(string_t& v) { return add(Value(std::move(v))); }
     bool binary(binary_t& v) { return add(Value::binary(std::move(v))); }
 
@@ -88,11 +99,7 @@ public:
     bool end_object() {
         Frame frame = std::move(frames_.back());
         frames_.pop_back();
-        Value object = Value::object();
-        auto& map = object.get_ref<Value::object_t&>();
-        map.reserve(frame.members.size());
-        for (auto& [k, v] : frame.members) map.Container::emplace_back(std::move(k), std::move(v));
-        return add(std::move(object));
+        return add(std::move(frame.members).finish());
     }
     bool start_array(std::size_t) { return open(false); }
     bool end_array() {
@@ -112,8 +119,7 @@ private:
     struct Frame {
         bool is_object = false;
         std::string key;
-        std::vector<std::pair<std::string, Value>> members;
-        std::unordered_map<std::string, std::size_t> index;
+        ObjectBuilder members;
         std::vector<Value> items;
     };
 
@@ -138,9 +144,7 @@ private:
             frame.items.push_back(std::move(v));
             return true;
         }
-        auto [it, inserted] = frame.index.try_emplace(frame.key, frame.members.size());
-        if (inserted) frame.members.emplace_back(std::move(frame.key), std::move(v));
-        else frame.members[it->second].second = std::move(v);
+        frame.members.set(std::move(frame.key), std::move(v));
         return true;
     }
 
@@ -149,6 +153,20 @@ private:
 };
 
 }  // namespace
+
+void ObjectBuilder::set(std::string key, Value value) {
+    auto [it, inserted] = index_.try_emplace(key, members_.size());
+    if (inserted) members_.emplace_back(std::move(key), std::move(value));
+    else members_[it->second].second = std::move(value);
+}
+
+Value ObjectBuilder::finish() && {
+    Value object = Value::object();
+    auto& map = object.get_ref<Value::object_t&>();
+    map.reserve(members_.size());
+    for (auto& [k, v] : members_) map.Container::emplace_back(std::move(k), std::move(v));
+    return object;
+}
 
 util::Result<Value, ParseError> parse(std::string_view text) {
     if (text.rfind(util::byte_order_mark, 0) == 0) return ParseError{"unexpected byte-order mark", 1, 1};
@@ -186,15 +204,18 @@ bool equal_objects(const Value::object_t& a, const Value::object_t& b) {
     return true;
 }
 
-bool is_integer(const Value& v) { return v.is_number_integer(); }
+bool is_negative_zero(const Value& v) { return number_text_of(v) == "-0"; }
+
+bool is_integer(const Value& v) { return v.is_number_integer() || is_negative_zero(v); }
+
+std::int64_t zero_or(const Value& v) { return is_negative_zero(v) ? 0 : v.get<std::int64_t>(); }
 
 bool equal_integers(const Value& a, const Value& b) {
     if (a.is_number_unsigned() == b.is_number_unsigned())
-        return a.is_number_unsigned() ? a.get<std::uint64_t>() == b.get<std::uint64_t>()
-                                      : a.get<std::int64_t>() == b.get<std::int64_t>();
+        return a.is_number_unsigned() ? a.get<std::uint64_t>() == b.get<std::uint64_t>() : zero_or(a) == zero_or(b);
     const Value& s = a.is_number_unsigned() ? b : a;
     const Value& u = a.is_number_unsigned() ? a : b;
-    auto signed_value = s.get<std::int64_t>();
+    auto signed_value = zero_or(s);
     return signed_value >= 0 && static_cast<std::uint64_t>(signed_value) == u.get<std::uint64_t>();
 }
 

@@ -1,14 +1,17 @@
 // JSON as real agent files need it, on top of nlohmann's ordered_json: a
 // parser that refuses a byte-order mark, invalid UTF-8 and deep nesting and
 // stays linear in the number of keys, short error texts with a position,
-// value equality that tells integers from floats, and a pretty printer whose
-// floats read back exactly.
+// value equality that tells integers from floats, numbers that read back as
+// written, and a pretty printer whose floats read back exactly.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -62,8 +65,30 @@ private:
     bool failed_ = false;
 };
 
+// A number that neither a 64-bit integer nor a double holds as written: an
+// integer beyond 64 bits, the integer -0, a float that is not zero but too
+// small for a double. It is kept as its text, prints as read, and to
+// nlohmann it is no number but a binary value, so nothing reads it as one.
+Value number_text(std::string_view text);
+// The text of such a number; nothing for every other value.
+std::optional<std::string_view> number_text_of(const Value& value);
+
+// An object built member by member in time linear in its members (an
+// ordered object alone searches its keys one by one): a repeated key keeps
+// its first place and takes the later value.
+class ObjectBuilder {
+public:
+    void set(std::string key, Value value);
+    Value finish() &&;
+
+private:
+    std::vector<std::pair<std::string, Value>> members_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
 // Structural equality: objects as maps, an integer never equal to a float,
-// signed and unsigned integers by their mathematical value.
+// signed and unsigned integers by their mathematical value; a number kept as
+// text equals the same text, and -0 equals 0.
 bool equal(const Value& a, const Value& b);
 
 }  // namespace json

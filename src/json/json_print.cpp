@@ -92,7 +92,12 @@ struct Printer {
         case nlohmann::json::value_t::number_unsigned: out += std::to_string(v.get<std::uint64_t>()); return true;
         case nlohmann::json::value_t::number_float: append_float(out, v.get<double>()); return true;
         case nlohmann::json::value_t::null: out += "null"; return true;
-        default: return fail("a value that JSON text cannot hold");
+        default:
+            if (auto text = number_text_of(v)) {
+                out += *text;
+                return true;
+            }
+            return fail("a value that JSON text cannot hold");
         }
     }
 

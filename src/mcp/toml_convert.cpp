@@ -58,6 +58,8 @@ std::optional<toml::Value> json_to_toml_value(const json::Value& value) {
         return toml::Value::array(toml::Array(std::move(items)));
     }
     default:
+        // Of the numbers kept as text only the integer -0 fits 64 bits.
+        if (json::number_text_of(value) == "-0") return toml::Value::integer(0);
         return std::nullopt;
     }
 }

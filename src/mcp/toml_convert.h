@@ -14,7 +14,7 @@ namespace mcp {
 // TOML cannot hold fails with "`{key}` has a value TOML cannot hold".
 util::Result<toml::Table> tweak_to_toml(const json::Value& object);
 
-// Booleans, integers that fit 64 signed bits, floats, UTF-8 strings and
+// Booleans, integers that fit 64 signed bits (-0 as 0), floats, UTF-8 strings and
 // arrays of such values; nothing for null, objects, other bytes and anything
 // holding them.
 std::optional<toml::Value> json_to_toml_value(const json::Value& value);

@@ -88,18 +88,15 @@ public:
     Item& set(std::string key, Item item);
     // Removes the entry and everything under it; false when absent.
     bool remove(std::string_view key);
+    // The same, except that the comment lines standing above the first
+    // header of a removed table and apart from it (a blank line between)
+    // stay in their place: they belong to what comes before, not to it.
+    bool remove_keeping_comments(std::string_view key);
 
     // Takes over the comments and blank lines before `old`'s header, its
     // header line as written with what follows on that line, and its place
     // in the document. Used when this table replaces `old` under the same key.
     void carry_decor_from(const Table& old);
-
-    // What stays in the document when this table (with every table under it)
-    // is taken out: the comment lines that stand above its first header and
-    // apart from it, before the last blank line there. An empty table without
-    // a header that keeps those lines in that place; it prints nothing when
-    // there are none.
-    Table detached_comments() const;
 
     // Stores `table` under `key` in the form the entry already there is
     // written in, keeping its place and the comments around it: a table with
@@ -122,11 +119,18 @@ private:
     friend class Parser;
     friend class Renderer;
     void reindex();
+    // What stays in the document when this table (with every table under it)
+    // is taken out: the comment lines that stand above its first header and
+    // apart from it, before the last blank line there. An empty table without
+    // a header that keeps those lines in that place; it prints nothing when
+    // there are none.
+    Table detached_comments() const;
     struct Removed;
     void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 
     Entries entries_;
     std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
+    std::vector<Table> kept_comments_;  // left by removed tables, each in its place
 
     TableKind kind_ = TableKind::header;
     std::uint64_t position_ = 0;  // order of the header in the document; 0 = new

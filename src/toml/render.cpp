@@ -117,8 +117,9 @@ bool Renderer::has_lines(const Table& table) {
 // before the first of them, so that its dotted keys come before their headers.
 void Renderer::collect(const Table& table, std::vector<std::string>& path, std::uint64_t anchor, bool array_element) {
     const Span below = span(table);
-    std::uint64_t major = table.position_ ? table.position_ : below.first ? below.first : anchor;
-    int rank = table.position_ ? 1 : below.first ? 0 : 2;
+    // The root's lines come first, whatever was read or taken out below it.
+    std::uint64_t major = path.empty() ? 0 : table.position_ ? table.position_ : below.first ? below.first : anchor;
+    int rank = path.empty() ? 0 : table.position_ ? 1 : below.first ? 0 : 2;
     std::uint64_t minor = table.position_ ? 0 : ++sequence_;
     bool section = path.empty() || array_element || table.kind_ == TableKind::header ||
                    (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor_.empty()));
@@ -130,6 +131,8 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
             header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
         sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
     }
+    for (const Table& comments : table.kept_comments_)
+        sections_.push_back({comments.position_, 1, 0, &comments, "", false});
     std::uint64_t child_anchor = below.last ? below.last : major;
     for (const Entry& entry : table) {
         if (entry.item().is_value()) continue;

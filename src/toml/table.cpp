@@ -16,6 +16,7 @@ Table::~Table() = default;
 
 Table::Table(const Table& other)
     : index_(other.index_),
+      kept_comments_(other.kept_comments_),
       kind_(other.kind_),
       position_(other.position_),
       decor_(other.decor_),
@@ -80,6 +81,16 @@ bool Table::remove(std::string_view key) {
         }
     }
     return false;
+}
+
+bool Table::remove_keeping_comments(std::string_view key) {
+    const Item* item = get(key);
+    if (!item) return false;
+    if (const Table* table = item->as_table()) {
+        Table rest = table->detached_comments();
+        if (!rest.decor_.empty()) kept_comments_.push_back(std::move(rest));
+    }
+    return remove(key);
 }
 
 void Table::reindex() {

@@ -67,6 +67,8 @@ TEST(JsonParse, NumberOverflowIsAnErrorValue) {
     EXPECT_EQ(v.error().message, "number overflow");
     EXPECT_EQ(v.error().line, 1u);
     EXPECT_EQ(v.error().column, 11u);
+    // An integer no double reaches cannot be kept either.
+    EXPECT_FALSE(json::parse("[" + std::string(400, '9') + "]").ok());
 }
 
 TEST(JsonParse, ErrorTextLeavesOutTheOffendingToken) {
@@ -115,11 +117,29 @@ TEST(JsonParse, KeepsNumberKindsAndAllowsSurroundingWhiteSpace) {
     EXPECT_TRUE(v[1].is_number_unsigned());
     EXPECT_TRUE(v[2].is_number_float() && v[3].is_number_float());
 
-    // "-0" keeps its sign: it reads as -0.0 and prints as such, never as 0.
+    // The integer "-0" stays an integer with its sign, never 0 or -0.0.
     auto zeros = parse_ok("[-0, 0]");
-    EXPECT_TRUE(zeros[0].is_number_float() && std::signbit(zeros[0].get<double>()));
+    EXPECT_EQ(json::number_text_of(zeros[0]), "-0");
     EXPECT_TRUE(zeros[1].is_number_unsigned());
-    EXPECT_EQ(*json::print_pretty(zeros), "[\n  -0.0,\n  0\n]");
+    EXPECT_EQ(*json::print_pretty(zeros), "[\n  -0,\n  0\n]");
+}
+
+TEST(JsonParse, NumbersPrintBackAsWrittenOrAsTheSameDouble) {
+    struct Case { const char* text; const char* printed; bool kept_as_text; };
+    for (auto c : {Case{"123456789012345678901234567890", "123456789012345678901234567890", true},
+                   Case{"18446744073709551616", "18446744073709551616", true},
+                   Case{"-9223372036854775809", "-9223372036854775809", true},
+                   Case{"-0", "-0", true}, Case{"1e-400", "1e-400", true}, Case{"-0.0e-400", "-0.0", false},
+                   Case{"18446744073709551615", "18446744073709551615", false},
+                   Case{"-9223372036854775808", "-9223372036854775808", false},
+                   Case{"0.10000000000000000555", "0.1", false}, Case{"1E2", "100.0", false},
+                   Case{"-0.0", "-0.0", false}}) {
+        auto v = parse_ok(c.text);
+        EXPECT_EQ(json::number_text_of(v).has_value(), c.kept_as_text) << c.text;
+        EXPECT_FALSE(v.is_number() && c.kept_as_text) << c.text;
+        EXPECT_EQ(pretty(v), c.printed);
+        EXPECT_TRUE(json::equal(v, parse_ok(c.printed))) << c.text;
+    }
 }
 
 TEST(JsonEqual, ObjectsAreComparedAsMaps) {
@@ -137,6 +157,16 @@ TEST(JsonEqual, NumbersOfDifferentKinds) {
     EXPECT_TRUE(json::equal(parse_ok("0.5"), parse_ok("5e-1")));
     EXPECT_FALSE(json::equal(parse_ok("null"), parse_ok("false")));
     EXPECT_FALSE(json::equal(parse_ok("\"1\""), parse_ok("1")));
+
+    // Numbers kept as text: the same text, or -0 beside another zero integer.
+    EXPECT_TRUE(json::equal(parse_ok("-0"), parse_ok("0")));
+    EXPECT_TRUE(json::equal(parse_ok("-0"), json::Value(std::int64_t{0})));
+    EXPECT_FALSE(json::equal(parse_ok("-0"), parse_ok("0.0")));
+    EXPECT_FALSE(json::equal(parse_ok("-0"), parse_ok("-0.0")));
+    EXPECT_TRUE(json::equal(parse_ok("18446744073709551616"), parse_ok("18446744073709551616")));
+    EXPECT_FALSE(json::equal(parse_ok("18446744073709551616"), parse_ok("18446744073709551617")));
+    EXPECT_FALSE(json::equal(parse_ok("18446744073709551616"), parse_ok("1.8446744073709552e19")));
+    EXPECT_FALSE(json::equal(parse_ok("18446744073709551616"), json::Value::binary({0x31})));
 }
 
 TEST(JsonPrint, PrettyLayout) {

@@ -438,6 +438,11 @@ std::uint64_t process_id() {
     return id;
 }
 
+bool process_alive(int pid) {
+    if (pid <= 0) return false;
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
 std::vector<std::pair<std::string, std::string>> environment() {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {

@@ -187,6 +187,9 @@ IoResult<bool> try_lock_exclusive(const File& file);
 
 // The current process id.
 std::uint64_t process_id();
+// False only when no process has this id (a process of another user counts
+// as alive); an id that is not positive names no single process: false.
+bool process_alive(int pid);
 // The process environment as (name, value) pairs, in the order of the
 // environment block; an entry without "=" is left out.
 std::vector<std::pair<std::string, std::string>> environment();

@@ -9,6 +9,7 @@
 #include "core/fsutil.h"
 #include "core/fsutil_tree.h"
 #include "core/lock.h"
+#include "core/replace_entry.h"
 #include "fanout/instructions.h"
 #include "fanout/link.h"
 #include "platform/platform.h"
@@ -114,6 +115,7 @@ public:
 
 private:
     bool choose(Adoption& adoption);
+    bool check_fits(const Adoption& adoption);
     std::optional<core::Family> family_of_path();
     bool check_sourced(const Adoption& adoption);
     // The checks on what already stands at the Commons path; false ends the
@@ -125,6 +127,7 @@ private:
                "which side to discard";
     }
     bool lock(Adoption& adoption);
+    void report_leftover(const core::Replaced& replaced);
     void notice();
 
     int absorb(Adoption& adoption);
@@ -179,10 +182,15 @@ int Adopter::run(const std::string& path_text) {
         in_commons = real && commons && fanout::is_under(*real, *commons);
     }
     if (in_commons) return fail(path_.string() + " is already in the Commons — nothing to adopt");
+    // Whatever the mechanic: a link's content is not the user's to take, and
+    // following it has no bound.
+    if (auto meta = platform::symlink_metadata(path_); meta && meta->is_symlink()) {
+        return fail(path_.string() + " is already a symlink — there is nothing to adopt");
+    }
 
     targets_ = core::select_targets(ctx_.home, config_);
     Adoption adoption;
-    if (!choose(adoption)) return 1;
+    if (!choose(adoption) || !check_fits(adoption)) return 1;
     if (!check_commons_entry(adoption)) return exit_;
 
     switch (adoption.mechanic) {
@@ -250,17 +258,18 @@ bool Adopter::choose(Adoption& adoption) {
     adoption.family = family_of_path();
     if (!adoption.family) return false;
     adoption.commons_path = ctx_.commons / core::family_name(*adoption.family) / path_.filename();
-    if (adoption.mechanic == AdoptMechanic::copy) {
-        const bool is_dir = platform::is_directory(path_);
-        const bool skills = *adoption.family == core::Family::skills;
-        if (skills != is_dir) {
-            reporter_.report_error(path_.string() + ": " + std::string(core::family_name(*adoption.family)) + " " +
-                                   (skills ? "entries are directories — this is a file"
-                                           : "entries are single .md files — this is a directory"));
-            return false;
-        }
-    }
     return true;
+}
+
+// What the Commons scan would skip is never taken in: it would stay in the
+// Commons unsynced, and the links made to it would never be listed.
+bool Adopter::check_fits(const Adoption& adoption) {
+    if (!adoption.family) return true;
+    auto unfit = core::unfit_name(path_.filename().native());
+    if (!unfit) unfit = core::unfit_kind(*adoption.family, adoption.name, platform::is_directory(path_));
+    if (!unfit) return true;
+    reporter_.report_error(path_.string() + ": " + core::unfit_text(*unfit, *adoption.family));
+    return false;
 }
 
 std::optional<core::Family> Adopter::family_of_path() {
@@ -286,13 +295,6 @@ bool Adopter::check_sourced(const Adoption& adoption) {
 }
 
 bool Adopter::check_commons_entry(Adoption& adoption) {
-    if (adoption.mechanic == AdoptMechanic::absorb) {
-        auto meta = platform::symlink_metadata(path_);
-        if (meta && meta->is_symlink()) {
-            reporter_.report_error(path_.string() + " is already a symlink — there is nothing to adopt");
-            return false;
-        }
-    }
     auto existing = platform::symlink_metadata(adoption.commons_path);
     if (!existing) return true;
     if (existing->is_symlink()) {
@@ -309,7 +311,10 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
     bool removable = true;
     if (adoption.mechanic == AdoptMechanic::absorb) removable = removable_beside(path_, adoption.commons_path);
     if (adoption.mechanic == AdoptMechanic::source) removable = removable_beside(adoption.commons_path, path_);
-    if (!removable || !fanout::same_content(path_, adoption.commons_path)) {
+    // A copy is what copying makes: its links may read otherwise.
+    const bool equal = adoption.mechanic == AdoptMechanic::copy ? core::is_copy_of(adoption.commons_path, path_)
+                                                                 : fanout::same_content(path_, adoption.commons_path);
+    if (!removable || !equal) {
         reporter_.report_error(variant_text(adoption));
         return false;
     }
@@ -322,14 +327,23 @@ bool Adopter::check_commons_entry(Adoption& adoption) {
     return true;
 }
 
-// Takes the lock, then checks the Commons entry again: while this run waited,
-// another may have taken the path, or the copy found identical may have been
-// edited, and removing it now would lose that edit.
+// Takes the lock, clears what runs that are gone left where this one works,
+// then checks the Commons entry again: while this run waited, another may
+// have taken the path, or the copy found identical may have been edited, and
+// removing it now would lose that edit.
 bool Adopter::lock(Adoption& adoption) {
     lock_ = core::take_lock(ctx_, reporter_);
     if (!lock_) return false;
+    core::clear_hidden_leftovers(adoption.commons_path.parent_path());
+    if (adoption.mechanic == AdoptMechanic::absorb) core::clear_hidden_leftovers(path_.parent_path());
     adoption.identical = false;
     return check_commons_entry(adoption);
+}
+
+void Adopter::report_leftover(const core::Replaced& replaced) {
+    if (replaced.leftover) {
+        reporter_.report_warning("cannot remove " + replaced.leftover->at.string() + ": " + replaced.leftover->reason);
+    }
 }
 
 void Adopter::notice() {
@@ -351,26 +365,32 @@ int Adopter::absorb(Adoption& adoption) {
         return finish();
     }
     if (!lock(adoption)) return exit_;
-    if (adoption.identical) {
-        if (auto removed = core::remove_entry(path_); !removed) {
-            return fail("cannot remove " + path + ": " + removed.error().message());
-        }
-    } else {
-        const fs::path parent = adoption.commons_path.parent_path();
+    const fs::path parent = adoption.commons_path.parent_path();
+    if (!adoption.identical) {
         if (auto made = platform::create_directories(parent); !made) {
             return fail("cannot create " + parent.string() + ": " + made.error().message());
         }
-        if (auto moved = core::move_path(path_, adoption.commons_path); !moved) {
-            return fail("cannot move " + path + " into the Commons: " + moved.error().message());
-        }
     }
-    auto text = link_relative(path_, adoption.commons_path, ctx_.commons);
-    if (!text) return fail("cannot link " + path + ": " + text.error().message());
+    std::string text;
+    const core::PutInPlace leave_link = [&]() -> util::IoStatus {
+        auto made = link_relative(path_, adoption.commons_path, ctx_.commons);
+        if (!made) return made.error();
+        text = *made;
+        return {};
+    };
+    const core::Replaced done = adoption.identical ? core::replace_entry(path_, leave_link)
+                                                   : core::move_entry(path_, adoption.commons_path, leave_link);
+    if (done.failed == core::Replaced::Failed::take_out) {
+        return fail((adoption.identical ? "cannot remove " + path : "cannot move " + path + " into the Commons") +
+                    ": " + done.error.text(path_));
+    }
+    if (done.failed == core::Replaced::Failed::put_in) return fail("cannot link " + path + ": " + done.error.reason);
+    report_leftover(done);
     reporter_.print_line(adoption.identical ? adoption.name + " in " + adoption.agent +
                                                   " was identical to the Commons copy — re-linked"
                                             : "adopted " + adoption.name + " from " + adoption.agent +
                                                   " into the Commons (" + family_word(adoption) + ")");
-    reporter_.print_line("  " + path + " → " + *text);
+    reporter_.print_line("  " + path + " → " + text);
     fan_out(adoption);
     return finish();
 }
@@ -388,17 +408,22 @@ int Adopter::source(Adoption& adoption) {
         return finish();
     }
     if (!lock(adoption)) return exit_;
+    const core::PutInPlace link = [&] { return fanout::make_symlink(path, adoption.commons_path); };
     if (adoption.identical) {
-        if (auto removed = core::remove_entry(adoption.commons_path); !removed) {
-            return fail("cannot remove " + commons_path + ": " + removed.error().message());
+        const core::Replaced done = core::replace_entry(adoption.commons_path, link);
+        if (done.failed == core::Replaced::Failed::take_out) {
+            return fail("cannot remove " + commons_path + ": " + done.error.reason);
         }
-    }
-    const fs::path parent = adoption.commons_path.parent_path();
-    if (auto made = platform::create_directories(parent); !made) {
-        return fail("cannot create " + parent.string() + ": " + made.error().message());
-    }
-    if (auto made = fanout::make_symlink(path, adoption.commons_path); !made) {
-        return fail("cannot link " + commons_path + ": " + made.error().message());
+        if (done.failed == core::Replaced::Failed::put_in) {
+            return fail("cannot link " + commons_path + ": " + done.error.reason);
+        }
+        report_leftover(done);
+    } else {
+        const fs::path parent = adoption.commons_path.parent_path();
+        if (auto made = platform::create_directories(parent); !made) {
+            return fail("cannot create " + parent.string() + ": " + made.error().message());
+        }
+        if (auto made = link(); !made) return fail("cannot link " + commons_path + ": " + made.error().message());
     }
     reporter_.print_line("adopted " + adoption.name + " — Sourced from " + path + " (" + family_word(adoption) + ")");
     if (adoption.identical) reporter_.print_line("  replaced the identical Commons copy with the link");
@@ -425,7 +450,7 @@ int Adopter::copy(Adoption& adoption) {
         return fail("cannot create " + parent.string() + ": " + made.error().message());
     }
     if (auto copied = core::copy_tree(path_, adoption.commons_path); !copied) {
-        return fail("cannot copy " + path + " into the Commons: " + copied.error().message());
+        return fail("cannot copy " + path + " into the Commons: " + copied.error().text(path_));
     }
     reporter_.print_line("adopted " + adoption.name + " — copied into the Commons (" + family_word(adoption) + ")");
     reporter_.print_line(diverge);
@@ -452,7 +477,7 @@ void Adopter::fan_out_family(const Adoption& adoption) {
         for (const auto& surface : target.surfaces) {
             if (surface.family != family) continue;
             const std::string where = target.name + " (" + surface.dir + ")";
-            for (const auto& planned : fanout::plan_links(ctx_.home / surface.dir, ctx_.commons, {entry})) {
+            for (const auto& planned : fanout::plan_links_of(ctx_.home / surface.dir, ctx_.commons, {entry})) {
                 if (!planned.expected || normalize_path(planned.link) == path_) continue;
                 fanout::LinkState state = planned.state;
                 if (stand_in && state == fanout::LinkState::variant && fanout::same_content(planned.link, path_)) {

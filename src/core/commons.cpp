@@ -57,6 +57,32 @@ std::string display_commons_warning(const CommonsWarning& w) {
     return {};
 }
 
+std::optional<Unfit> unfit_name(const std::string& raw_name) {
+    if (raw_name.starts_with(".")) return Unfit::dot_prefixed;
+    // A link named with U+FFFD in its place would point nowhere.
+    if (!util::is_utf8(raw_name)) return Unfit::not_text;
+    return std::nullopt;
+}
+
+std::optional<Unfit> unfit_kind(Family family, std::string_view name, bool is_dir) {
+    if (family == Family::skills) return is_dir ? std::nullopt : std::optional(Unfit::not_a_directory);
+    if (is_dir) return Unfit::a_directory;
+    if (!ends_with_md(name)) return Unfit::not_markdown;
+    return std::nullopt;
+}
+
+std::string unfit_text(Unfit unfit, Family family) {
+    const std::string entries = std::string(family_name(family)) + " entries are ";
+    switch (unfit) {
+        case Unfit::dot_prefixed: return "dot-prefixed names are invisible to agents and are never synced";
+        case Unfit::not_text: return "names that are not valid UTF-8 are never synced";
+        case Unfit::not_a_directory: return entries + "directories — this is a file";
+        case Unfit::a_directory: return entries + "single .md files — this is a directory";
+        case Unfit::not_markdown: return entries + "single .md files — this name does not end in .md";
+    }
+    return {};
+}
+
 CommonsScan scan_commons_family(const fs::path& commons, Family family) {
     using Kind = CommonsWarning::Kind;
     CommonsScan scan;
@@ -74,13 +100,12 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
     for (const platform::DirEntry& listed : *listing) {
         fs::path path = dir / listed.name;
         std::string name = platform::lossy_text(listed.name);
-        if (name.starts_with(".")) {
-            scan.warnings.push_back(entry_warning(Kind::dot_prefixed, family, name));
-            continue;
-        }
-        if (!util::is_utf8(listed.name)) {
-            // A link named with U+FFFD in its place would point nowhere.
-            scan.warnings.push_back(entry_warning(Kind::not_text, family, util::escaped(listed.name)));
+        if (auto unfit = unfit_name(listed.name)) {
+            if (*unfit == Unfit::dot_prefixed) {
+                scan.warnings.push_back(entry_warning(Kind::dot_prefixed, family, name));
+            } else {
+                scan.warnings.push_back(entry_warning(Kind::not_text, family, util::escaped(listed.name)));
+            }
             continue;
         }
         bool is_dir;
@@ -96,7 +121,7 @@ CommonsScan scan_commons_family(const fs::path& commons, Family family) {
             }
             is_dir = followed && followed->is_dir();
         }
-        if (skills ? !is_dir : (is_dir || !ends_with_md(name))) {
+        if (unfit_kind(family, name, is_dir)) {
             scan.warnings.push_back(entry_warning(Kind::not_a, family, name, expected));
             continue;
         }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/family.h"
@@ -29,6 +31,16 @@ struct CommonsWarning {
 };
 
 std::string display_commons_warning(const CommonsWarning& w);
+
+// Why the scan does not take an entry as one of `family`.
+enum class Unfit { dot_prefixed, not_text, not_a_directory, a_directory, not_markdown };
+// By its on-disk name alone.
+std::optional<Unfit> unfit_name(const std::string& raw_name);
+// By its kind: whether it is a directory, links followed.
+std::optional<Unfit> unfit_kind(Family family, std::string_view name, bool is_dir);
+// What the family takes, and why the entry is not that: "skills entries are
+// directories — this is a file" and the like.
+std::string unfit_text(Unfit unfit, Family family);
 
 struct CommonsScan {
     std::vector<CommonsEntry> entries;      // by name, byte order, stable

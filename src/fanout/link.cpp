@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/fsutil.h"
+#include "core/fsutil_tree.h"
 #include "platform/platform.h"
 
 namespace fanout {
@@ -188,40 +189,6 @@ std::optional<std::vector<TreeLeaf>> list_tree(const fs::path& root) {
     return leaves;
 }
 
-// Fills `buffer` from the file, short only at its end.
-util::IoResult<std::size_t> read_full(platform::File& file, std::string& buffer) {
-    std::size_t filled = 0;
-    while (filled < buffer.size()) {
-        auto n = file.read_some(buffer.data() + filled, buffer.size() - filled);
-        if (!n) return n.error();
-        if (*n == 0) break;
-        filled += *n;
-    }
-    return filled;
-}
-
-// Two regular files with the same bytes: sizes first, then both read side by
-// side, up to the first difference.
-bool same_file_bytes(const fs::path& a, const fs::path& b) {
-    auto left = platform::open_for_reading(a);
-    if (!left) return false;
-    auto right = platform::open_for_reading(b);
-    if (!right) return false;
-    auto left_size = left->size();
-    auto right_size = right->size();
-    if (!left_size || !right_size || *left_size != *right_size) return false;
-    const auto chunk = static_cast<std::size_t>(std::min<std::uintmax_t>(*left_size + 1, 65536));
-    std::string left_chunk(chunk, '\0');
-    std::string right_chunk(chunk, '\0');
-    for (;;) {
-        auto l = read_full(*left, left_chunk);
-        auto r = read_full(*right, right_chunk);
-        if (!l || !r || *l != *r) return false;
-        if (std::string_view(left_chunk).substr(0, *l) != std::string_view(right_chunk).substr(0, *r)) return false;
-        if (*l < left_chunk.size()) return true;
-    }
-}
-
 bool same_leaf(const TreeLeaf& a, const TreeLeaf& b) {
     if (a.relative != b.relative || a.kind != b.kind) return false;
     if (a.kind == platform::FileKind::symlink) return a.link_text == b.link_text;
@@ -233,7 +200,7 @@ bool same_leaf(const TreeLeaf& a, const TreeLeaf& b) {
 bool same_content(const fs::path& a, const fs::path& b) {
     const bool a_dir = platform::is_directory(a);
     if (a_dir != platform::is_directory(b)) return false;
-    if (!a_dir) return same_file_bytes(a, b);
+    if (!a_dir) return core::same_file_bytes(a, b);
     auto left = list_tree(a);
     if (!left) return false;
     auto right = list_tree(b);
@@ -244,7 +211,7 @@ bool same_content(const fs::path& a, const fs::path& b) {
     }
     for (std::size_t i = 0; i < left->size(); ++i) {
         const TreeLeaf& leaf = (*left)[i];
-        if (leaf.kind == platform::FileKind::regular && !same_file_bytes(leaf.path, (*right)[i].path)) return false;
+        if (leaf.kind == platform::FileKind::regular && !core::same_file_bytes(leaf.path, (*right)[i].path)) return false;
     }
     return true;
 }
@@ -325,17 +292,13 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
     return plan_links(surface, root, entries, true, linked);
 }
 
-std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
-                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
-                                  std::size_t& linked) {
-    const fs::path base = link_base(surface, root);
-    ExpectedTexts expected_text(base);
-    std::vector<std::string_view> wanted;  // sorted, for look-ups without a set of nodes
-    wanted.reserve(entries.size());
-    for (const auto& entry : entries) wanted.push_back(entry.file_name);
-    std::sort(wanted.begin(), wanted.end());
+namespace {
 
-    std::vector<LinkEntry> plan;
+// The entries' own link paths, in the order given.
+void plan_wanted(const fs::path& surface, const fs::path& root, const fs::path& base,
+                 const std::vector<core::CommonsEntry>& entries, bool keep_linked, std::size_t& linked,
+                 std::vector<LinkEntry>& plan) {
+    ExpectedTexts expected_text(base);
     if (keep_linked) plan.reserve(entries.size());
     auto dir = platform::open_directory(surface);
     // No directory there, or something that is not one: nothing stands at any
@@ -363,6 +326,30 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                     : wanted_state(classify_entry(link, root, base), link, entry, expected);
         plan.push_back({entry.name, std::move(link), std::move(expected), state});
     }
+}
+
+}  // namespace
+
+std::vector<LinkEntry> plan_links_of(const fs::path& surface, const fs::path& root,
+                                     const std::vector<core::CommonsEntry>& entries) {
+    std::size_t linked = 0;
+    std::vector<LinkEntry> plan;
+    plan_wanted(surface, root, link_base(surface, root), entries, true, linked, plan);
+    sort_by_link(plan);
+    return plan;
+}
+
+std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
+                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                  std::size_t& linked) {
+    const fs::path base = link_base(surface, root);
+    std::vector<std::string_view> wanted;  // sorted, for look-ups without a set of nodes
+    wanted.reserve(entries.size());
+    for (const auto& entry : entries) wanted.push_back(entry.file_name);
+    std::sort(wanted.begin(), wanted.end());
+
+    std::vector<LinkEntry> plan;
+    plan_wanted(surface, root, base, entries, keep_linked, linked, plan);
 
     // The names are looked at as they are listed, not kept.
     (void)platform::for_each_name(surface, [&](const std::string& name) {

@@ -96,6 +96,10 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
 std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
                                   const std::vector<core::CommonsEntry>& entries, bool keep_linked,
                                   std::size_t& linked);
+// Only the links the entries want, with nothing else of the surface looked
+// at: the entries plan_links would give with an expected text.
+std::vector<LinkEntry> plan_links_of(const fs::path& surface, const fs::path& root,
+                                     const std::vector<core::CommonsEntry>& entries);
 // Every link into the Commons directly in `directory`, as a duplicate.
 std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root);
 

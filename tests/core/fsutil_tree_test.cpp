@@ -1,4 +1,5 @@
 #include "core/fsutil_tree.h"
+#include "core/replace_entry.h"
 
 #include <map>
 #include <set>
@@ -65,15 +66,21 @@ fs::path make_skill(const fs::path& at, bool read_only_part = true) {
     return at;
 }
 
+util::IoStatus nothing() { return {}; }
+
 // The next rename fails as one between two file systems does.
 void fail_next_rename(std::errc error) { platform::fail_next_rename_for_testing(std::make_error_code(error)); }
 
 TEST(CopyTree, KeepsModesAndCopiesLinksAsLinks) {
     TempDir dir;
     const fs::path skill = make_skill(dir / "src/tool");
-    const auto before = tree(skill);
+    auto before = tree(skill);
     ASSERT_TRUE(core::copy_tree(skill, dir / "commons/skills/tool"));
-    EXPECT_EQ(tree(dir / "commons/skills/tool"), before);
+    EXPECT_TRUE(core::is_copy_of(dir / "commons/skills/tool", skill));
+    auto copied = before;
+    // The link out of the tree leads where it did, now by an absolute text.
+    copied["bin/out"] = "511 -> " + (dir / "src/outside/file").string();
+    EXPECT_EQ(tree(dir / "commons/skills/tool"), copied);
     EXPECT_EQ(tree(skill), before);
     EXPECT_EQ(names_in(dir / "commons/skills"), std::set<std::string>{"tool"}) << "no hidden copy left";
 
@@ -90,7 +97,7 @@ TEST(CopyTree, AFailedCopyLeavesNothingAndNeverOverwrites) {
     const auto before = tree(skill);
     auto copied = core::copy_tree(skill, dir / "commons/tool");
     ASSERT_FALSE(copied);
-    EXPECT_EQ(copied.error(), std::errc::not_supported);
+    EXPECT_EQ(copied.error().text(skill), (skill / "bin/pipe").string() + ": a FIFO, a socket or a device cannot be copied");
     EXPECT_TRUE(names_in(dir / "commons").empty()) << "nothing of the copy left, hidden or not";
     EXPECT_EQ(tree(skill), before);
 
@@ -100,7 +107,7 @@ TEST(CopyTree, AFailedCopyLeavesNothingAndNeverOverwrites) {
     const auto taken = tree(dir / "taken");
     auto refused = core::copy_tree(skill, dir / "taken");
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error(), std::errc::file_exists);
+    EXPECT_EQ(refused.error().reason, std::make_error_code(std::errc::file_exists).message());
     EXPECT_EQ(tree(dir / "taken"), taken);
 }
 
@@ -121,10 +128,13 @@ TEST(MovePath, FallsBackToCopyThenRemoveAcrossFileSystems) {
             before[name] = tree(dir / "agent" / name);
         }
 
+        // A copy writes the link out of the tree as an absolute one to the same place.
+        if (c.cross_device) before["skills/tool"]["bin/out"] = "511 -> " + (dir / "agent/skills/outside/file").string();
         for (const auto& [name, original] : before) {
             SCOPED_TRACE(name);
             if (c.cross_device) fail_next_rename(std::errc::cross_device_link);
-            ASSERT_TRUE(core::move_path(dir / "agent" / name, dir / "commons" / name));
+            ASSERT_EQ(core::move_entry(dir / "agent" / name, dir / "commons" / name, nothing).failed,
+                      core::Replaced::Failed::nothing);
             EXPECT_EQ(tree(dir / "commons" / name), original);
             EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "agent" / name)));
         }
@@ -138,14 +148,15 @@ TEST(MovePath, AFailedMoveKeepsTheOriginalWhole) {
     const auto before = tree(skill);
     for (std::errc error : {std::errc::cross_device_link, std::errc::permission_denied}) {
         fail_next_rename(error);
-        ASSERT_FALSE(core::move_path(skill, dir / "commons/skills/tool"));
+        ASSERT_EQ(core::move_entry(skill, dir / "commons/skills/tool", nothing).failed,
+                  core::Replaced::Failed::take_out);
         EXPECT_EQ(tree(skill), before);
         EXPECT_TRUE(!fs::exists(dir / "commons/skills") || names_in(dir / "commons/skills").empty());
     }
     // A rename never replaces what is already there.
     write_file(dir / "commons/skills/tool/keep", "mine");
-    auto refused = core::move_path(skill, dir / "commons/skills/tool");
-    ASSERT_FALSE(refused);
+    auto refused = core::move_entry(skill, dir / "commons/skills/tool", nothing);
+    ASSERT_EQ(refused.failed, core::Replaced::Failed::take_out);
     EXPECT_EQ(read_file(dir / "commons/skills/tool/keep"), "mine");
     EXPECT_EQ(tree(skill), before);
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <future>
+#include <set>
 #include <thread>
 
 #include "support/support.h"
@@ -382,6 +383,112 @@ TEST(Adopt, IdenticalCopiesAreComparedAgainUnderTheLock) {
         EXPECT_EQ(read_file(h / adopted / "SKILL.md"), "# review, edited\n");
         EXPECT_EQ(read_file(h / ".agents/skills/review/SKILL.md"), "# review\n");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What the Commons scan would skip, and a link (dangling or not), is refused
+// before anything changes, in the dry run as in the real run, whatever the
+// mechanic.
+TEST(Adopt, WhatTheCommonsCannotHoldIsRefusedBeforeAnythingChanges) {
+    struct Case {
+        std::string name;
+        std::string path;   // relative to the home directory
+        std::string error;  // after "{path}"
+    };
+    const std::vector<Case> cases = {
+        {"absorb: a file among skills", ".claude/skills/README.md",
+         ": skills entries are directories — this is a file"},
+        {"copy: a command that is no .md file", "dl/commands/notes.txt",
+         ": commands entries are single .md files — this name does not end in .md"},
+        {"copy: a dot-prefixed skill", "dl/skills/.hidden",
+         ": dot-prefixed names are invisible to agents and are never synced"},
+        {"source: a file among skills", "repo/skills/tool.md", ": skills entries are directories — this is a file"},
+        {"source: a dangling link", "repo/skills/gone", " is already a symlink — there is nothing to adopt"},
+        {"copy: a link to a directory", "work/skills/tools", " is already a symlink — there is nothing to adopt"},
+    };
+    AdoptHome h;
+    write_file(h / ".claude/skills/README.md", "read me");
+    write_file(h / "dl/commands/notes.txt", "notes");
+    write_file(h / "dl/skills/.hidden/SKILL.md", "hidden");
+    fs::create_directories(h / "repo/.git");
+    write_file(h / "repo/skills/tool.md", "tool");
+    fs::create_directory_symlink(h / "repo/nowhere", h / "repo/skills/gone");
+    fs::create_directories(h / "work/skills");
+    fs::create_directory_symlink("/usr", h / "work/skills/tools");
+    const auto before = snapshot(h.path());
+    for (const Case& c : cases) {
+        for (bool dry : {true, false}) {
+            SCOPED_TRACE(c.name + (dry ? " (dry run)" : ""));
+            const std::string path = (h / c.path).string();
+            auto r = dry ? h.run({"adopt", path, "--dry-run"}) : h.run({"adopt", path});
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "error: " + path + c.error + "\n");
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(snapshot(h.path()), before);
+        }
+    }
+}
+
+// Inside a copied tree links stay links and lead where they did; a FIFO
+// stops the copy, named, and leaves nothing in the Commons.
+TEST(Adopt, ACopiedTreeKeepsItsLinksAndRefusesAFifo) {
+    AdoptHome h;
+    write_file(h / "dl/shared/ref.txt", "shared");
+    write_file(h / "dl/skills/foo/SKILL.md", "# foo\n");
+    fs::create_symlink("../../shared/ref.txt", h / "dl/skills/foo/ref.txt");
+    fs::create_symlink("SKILL.md", h / "dl/skills/foo/again.md");
+    auto r = h.run({"adopt", (h / "dl/skills/foo").string()});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    const fs::path copy = h / ".agents/skills/foo";
+    EXPECT_EQ(fs::read_symlink(copy / "ref.txt"), h / "dl/shared/ref.txt");
+    EXPECT_EQ(fs::read_symlink(copy / "again.md"), "SKILL.md");
+    EXPECT_EQ(read_file(copy / "ref.txt"), "shared");
+    auto again = h.run({"adopt", (h / "dl/skills/foo").string()});
+    EXPECT_EQ(again.out, "skills/foo is already in the Commons — nothing to do\n");
+
+    write_file(h / "dl/skills/bar/SKILL.md", "# bar\n");
+    ASSERT_EQ(::mkfifo((h / "dl/skills/bar/pipe").c_str(), 0644), 0);
+    const std::string bar = (h / "dl/skills/bar").string();
+    auto refused = h.run({"adopt", bar});
+    EXPECT_EQ(refused.err, "error: cannot copy " + bar + " into the Commons: " + bar +
+                               "/pipe: a FIFO, a socket or a device cannot be copied\n");
+    EXPECT_EQ(refused.code, 1);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(h / ".agents/skills")) left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"foo"});
+}
+
+// Absorbing over an identical Commons copy takes the agent's copy out of
+// place whole; what a killed run left under a hidden name is cleared by the
+// next run and never called a Variant.
+TEST(Adopt, ATreeIsTakenOutOfPlaceWholeAndItsLeftoverCleared) {
+    AdoptHome h;
+    fs::copy(h.review(), h / ".agents/skills/review", fs::copy_options::recursive);
+    write_file(h.review() / "ro/a.txt", "a");
+    write_file(h / ".agents/skills/review/ro/a.txt", "a");
+    ::chmod((h.review() / "ro").c_str(), 0555);
+    // A killed run's agent copy taken out of place, and one of a live run.
+    const fs::path gone = h / ".claude/skills/.old.mirthlode-4194305";
+    const fs::path live = h / (".claude/skills/.old.mirthlode-" + std::to_string(::getpid()));
+    write_file(gone / "SKILL.md", "old");
+    write_file(live / "SKILL.md", "old");
+    EXPECT_EQ(h.run({"status"}).out.find(".old"), std::string::npos) << "a hidden leftover is no Variant";
+    auto r = h.run({"adopt", h.review().string()});
+    EXPECT_EQ(r.out, "review in claude was identical to the Commons copy — re-linked\n"
+                     "  " + h.review().string() + " → ../../.agents/skills/review\n"
+                     "  linked into pi (.pi/agent/skills)\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(read_file(h.review() / "ro/a.txt"), "a");
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_TRUE(fs::exists(live));
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(h / ".claude/skills")) left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"review", live.filename().string()}));
 }
 
 }  // namespace

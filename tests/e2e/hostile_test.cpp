@@ -73,9 +73,9 @@ TEST(Hostile, HalfCopiesOfKilledAdoptsAreClearedByTheNextCopy) {
     write_file(h / "notes/skills/big/SKILL.md", "big");
     write_file(h / "notes/skills/big/a/b.md", "b");
     const fs::path skills = h / ".agents/skills";
-    write_file(skills / ".big.mirthlode-4242/SKILL.md", "b");
-    write_file(skills / ".big.mirthlode-7/a/half", "");
-    ::chmod((skills / ".big.mirthlode-7/a").c_str(), 0500);
+    write_file(skills / ".big.mirthlode-4194305/SKILL.md", "b");
+    write_file(skills / ".big.mirthlode-4194307/a/half", "");
+    ::chmod((skills / ".big.mirthlode-4194307/a").c_str(), 0500);
     write_file(skills / ".big.mirthlode-12x/keep", "mine");
     write_file(skills / ".other.mirthlode-1/keep", "mine");
     fs::create_symlink(h / "notes", skills / ".big.mirthlode-8");

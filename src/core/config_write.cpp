@@ -1,8 +1,10 @@
 #include "core/config_write.h"
 
+#include <optional>
 #include <utility>
 
 #include "core/agent_files.h"
+#include "core/config.h"
 #include "core/fsutil.h"
 #include "platform/platform.h"
 #include "toml/document.h"
@@ -75,71 +77,81 @@ toml::Table* table_under(toml::Table& parent, const std::string& key) {
     return item->as_table();
 }
 
-void edit_agents(toml::Table& table, const AgentsEdit& edit) {
-    switch (edit.kind) {
-    case AgentsEdit::Kind::keep:
-        break;
-    case AgentsEdit::Kind::replace:
-        table.set("agents", toml::Item(array_of_names(edit.names)));
-        table.set_implicit(false);
-        break;
-    case AgentsEdit::Kind::restore:
-        if (edit.before.agents) {
-            table.set("agents", toml::Item(*edit.before.agents));
-        } else {
-            table.remove("agents");
-            // Back to a table without a header (or decoration) of its own.
-            if (!edit.before.had_table) {
-                toml::Table bare = toml::Table::new_implicit();
-                for (const toml::Entry& entry : table) bare.set(entry.key(), entry.item());
-                table = std::move(bare);
-            } else if (edit.before.implicit) {
-                table.set_implicit(true);
-            }
-        }
-        break;
+// Why the server's part cannot take the edit; checked before any of it changes.
+std::optional<std::string> refusal(const toml::Table& mcp, const McpSettingsEdit& edit) {
+    const toml::Item* item = mcp.get(edit.server);
+    if (!item) return std::nullopt;
+    const toml::Table* table = item->as_table();
+    if (!table) return "mcp." + edit.server + " in mirthlode.toml is not a table — left untouched";
+    const toml::Item* tweaks = table->get("tweaks");
+    if (!edit.tweaks.empty() && tweaks && !tweaks->as_table()) {
+        return "mcp." + edit.server + ".tweaks in mirthlode.toml is not a table — left untouched";
     }
+    return std::nullopt;
 }
 
-void store_tweak(toml::Table& tweaks, const toml::Table& tweak, const std::string& agent) {
+// Whether `key` of `table` (absent: nothing) already holds this value; a
+// value already there is left as written.
+bool holds(const toml::Table* table, std::string_view key, const json::Value& value) {
+    const toml::Item* item = table ? table->get(key) : nullptr;
+    return item && json::equal(toml_item_to_json(*item), value);
+}
+
+json::Value names_json(const std::vector<std::string>& names) {
+    json::Value array = json::Value::array();
+    for (const auto& name : names) array.push_back(name);
+    return array;
+}
+
+void store_tweak(toml::Table& server, const toml::Table& tweak, const std::string& agent) {
+    toml::Item* item = server.get("tweaks");
+    if (!item) item = &server.set("tweaks", toml::Item(toml::Table()));
+    toml::Table& tweaks = *item->as_table();
+    // Each Tweak stands under its own [mcp.<server>.tweaks.<agent>] header.
+    tweaks.set_implicit(true);
     toml::Table table = tweak;
     if (const toml::Item* old = tweaks.get(agent); old && old->as_table()) table.carry_decor_from(*old->as_table());
     tweaks.set(agent, toml::Item(std::move(table)));
 }
 
+// The table under `key` of `parent`, when both are there.
+const toml::Table* table_at(const toml::Table* parent, std::string_view key) {
+    const toml::Item* item = parent ? parent->get(key) : nullptr;
+    return item ? item->as_table() : nullptr;
+}
+
+void apply(toml::Table& mcp, const McpSettingsEdit& edit) {
+    if (edit.agents && !holds(table_at(&mcp, edit.server), "agents", names_json(*edit.agents))) {
+        toml::Table& table = *table_under(mcp, edit.server);
+        table.set("agents", toml::Item(array_of_names(*edit.agents)));
+        table.set_implicit(false);
+    }
+    for (const auto& [agent, tweak] : edit.tweaks) {
+        const toml::Table* tweaks = table_at(table_at(&mcp, edit.server), "tweaks");
+        if (holds(tweaks, agent, toml_item_to_json(toml::Item(tweak)))) continue;
+        store_tweak(*table_under(mcp, edit.server), tweak, agent);
+    }
+}
+
 }  // namespace
 
-util::Result<McpSettingsBefore> write_mcp_settings(const fs::path& config_dir, const std::string& server,
-                                                   const AgentsEdit& agents, const toml::Table* tweak,
-                                                   const std::string& agent) {
+util::Result<std::vector<McpSettingsRefusal>> write_mcp_settings(const fs::path& config_dir,
+                                                                 const std::vector<McpSettingsEdit>& edits) {
+    std::vector<McpSettingsRefusal> refused;
+    if (edits.empty()) return refused;
     auto config = open_config(config_dir);
     if (!config) return config.error();
-
     toml::Table* mcp = table_under(config->document.root(), "mcp");
     if (!mcp) return util::error("`mcp` in mirthlode.toml is not a table — left untouched");
-    McpSettingsBefore before;
-    if (const toml::Item* found = mcp->get(server)) {
-        before.had_table = true;
-        before.implicit = found->as_table() && found->as_table()->is_implicit();
+    for (const McpSettingsEdit& edit : edits) {
+        if (auto why = refusal(*mcp, edit)) {
+            refused.push_back({edit.server, std::move(*why)});
+            continue;
+        }
+        apply(*mcp, edit);
     }
-    toml::Table* table = table_under(*mcp, server);
-    if (!table) return util::error("mcp." + server + " in mirthlode.toml is not a table — left untouched");
-    if (const toml::Item* list = table->get("agents"); list && list->as_value()) before.agents = *list->as_value();
-
-    edit_agents(*table, agents);
-    if (tweak) {
-        toml::Item* item = table->get("tweaks");
-        if (!item) item = &table->set("tweaks", toml::Item(toml::Table()));
-        toml::Table* tweaks = item->as_table();
-        if (!tweaks) return util::error("mcp." + server + ".tweaks in mirthlode.toml is not a table — left untouched");
-        tweaks->set_implicit(true);
-        store_tweak(*tweaks, *tweak, agent);
-    }
-    // A table this run brought in and left empty goes again.
-    if (agents.kind == AgentsEdit::Kind::restore && !agents.before.had_table && table->empty()) mcp->remove(server);
-
     if (auto saved = save_config(config_dir, *config); !saved) return saved.error();
-    return before;
+    return refused;
 }
 
 util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string& server) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toml/item.h"
@@ -16,33 +17,27 @@ namespace core {
 
 namespace fs = std::filesystem;
 
-// The server's settings as a save found them, before its edit.
-struct McpSettingsBefore {
-    bool had_table = false;             // mcp.<server> was there
-    std::optional<toml::Value> agents;  // its `agents` value, as written
-    bool implicit = false;              // it had no header line of its own
+// What one server's part of the file is to hold.
+struct McpSettingsEdit {
+    std::string server;
+    // When given, the `agents` list becomes exactly these names, in order;
+    // otherwise a list already there stays.
+    std::optional<std::vector<std::string>> agents;
+    // Per agent, its Tweak, replacing the one there whole.
+    std::vector<std::pair<std::string, toml::Table>> tweaks;
 };
 
-// What a save does to the server's `agents` list.
-struct AgentsEdit {
-    enum class Kind {
-        keep,     // a list already there stays
-        replace,  // the list becomes exactly `names`, in order
-        restore,  // the list goes back to `before.agents`; without one it goes,
-                  // and a server table that `before` did not have goes with it
-                  // when nothing else is left in it
-    };
-    Kind kind = Kind::keep;
-    std::vector<std::string> names;
-    McpSettingsBefore before;
+// A server whose part of the file could not be edited, and why.
+struct McpSettingsRefusal {
+    std::string server;
+    std::string message;
 };
 
-// Edits mcp.<server>: its `agents` list as `agents` says, and, when `tweak`
-// is given, the Tweak of `agent` replaced whole by it. Returns what was there
-// before the edit.
-util::Result<McpSettingsBefore> write_mcp_settings(const fs::path& config_dir, const std::string& server,
-                                                   const AgentsEdit& agents, const toml::Table* tweak,
-                                                   const std::string& agent);
+// Makes every edit, in order, and writes the file once. A server whose part
+// cannot take its edit is refused and left as it was; the others are made.
+// An error (the file cannot be read, parsed or written) leaves it untouched.
+util::Result<std::vector<McpSettingsRefusal>> write_mcp_settings(const fs::path& config_dir,
+                                                                 const std::vector<McpSettingsEdit>& edits);
 
 // Takes mcp.<server>, with everything under it, out of the file.
 util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string& server);

@@ -14,45 +14,24 @@ std::optional<fs::path> join_optional_under_root(const core::RunContext& ctx, co
     return ctx.home / fs::path(spec->mcp_file);
 }
 
-core::AgentsEdit PendingAllowlists::add(const std::string& server, const std::string& agent) {
-    Pending& pending = servers_[server];
-    if (std::find(pending.agents.begin(), pending.agents.end(), agent) == pending.agents.end()) {
-        pending.agents.push_back(agent);
-    }
-    core::AgentsEdit edit;
-    if (pending.agents.size() < mcp_agents_) {
-        edit.kind = core::AgentsEdit::Kind::replace;
-        edit.names = pending.agents;
-    } else if (pending.wrote_list && pending.before_run) {
-        edit.kind = core::AgentsEdit::Kind::restore;
-        edit.before = *pending.before_run;
-    }
-    return edit;
+std::optional<std::vector<std::string>> PendingAllowlists::add(const std::string& server, const std::string& agent) {
+    std::vector<std::string>& agents = servers_[server];
+    if (std::find(agents.begin(), agents.end(), agent) == agents.end()) agents.push_back(agent);
+    return allowlist(server);
 }
 
-void PendingAllowlists::saved(const std::string& server, const core::AgentsEdit& edit,
-                              const core::McpSettingsBefore& before) {
-    Pending& pending = servers_[server];
-    if (!pending.before_run) pending.before_run = before;
-    if (edit.kind == core::AgentsEdit::Kind::replace) pending.wrote_list = true;
-    if (edit.kind == core::AgentsEdit::Kind::restore) pending.wrote_list = false;
+std::optional<std::vector<std::string>> PendingAllowlists::allowlist(const std::string& server) const {
+    auto found = servers_.find(server);
+    if (found == servers_.end() || found->second.size() >= mcp_agents_) return std::nullopt;
+    return found->second;
 }
 
-void PendingAllowlists::failed(const std::string& server, std::string_view agent) {
-    std::vector<std::string>& agents = servers_[server].agents;
-    agents.erase(std::remove(agents.begin(), agents.end(), agent), agents.end());
-}
-
-util::Result<core::McpSettingsBefore> save_mcp_config(const fs::path& config_dir, const std::string& server,
-                                                      const core::AgentsEdit& agents, const json::Value& tweak,
-                                                      const std::string& agent) {
-    std::optional<toml::Table> table;
-    if (tweak.is_object() && !tweak.empty()) {
-        auto converted = tweak_to_toml(tweak);
-        if (!converted) return util::error("mcp." + server + ".tweaks." + agent + ": " + converted.error().message);
-        table = std::move(*converted);
-    }
-    return core::write_mcp_settings(config_dir, server, agents, table ? &*table : nullptr, agent);
+util::Result<std::optional<toml::Table>> tweak_table(const std::string& server, const std::string& agent,
+                                                     const json::Value& tweak) {
+    if (!tweak.is_object() || tweak.empty()) return std::optional<toml::Table>();
+    auto converted = tweak_to_toml(tweak);
+    if (!converted) return util::error("mcp." + server + ".tweaks." + agent + ": " + converted.error().message);
+    return std::optional<toml::Table>(std::move(*converted));
 }
 
 namespace {

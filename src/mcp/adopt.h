@@ -1,19 +1,19 @@
 // What `mcp adopt` needs beside the read-back: the per-run allowlists, the
-// settings written into mirthlode.toml and the credential warning.
+// Tweak as mirthlode.toml holds it and the credential warning.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/agents.h"
-#include "core/config_write.h"
 #include "core/context.h"
 #include "json/json.h"
+#include "toml/item.h"
 #include "util/result.h"
 
 namespace mcp {
@@ -25,36 +25,27 @@ namespace fs = std::filesystem;
 std::optional<fs::path> join_optional_under_root(const core::RunContext& ctx, const core::AgentSpec* spec);
 
 // The agents each server has been adopted from in this run. A server taken
-// from only some of the agents with an MCP file is scoped to them; once it
-// has been taken from all of them, a list an earlier save of the same run
-// wrote is taken back out, and what the file held before the run returns.
+// from only some of the agents with an MCP file is scoped to them; one taken
+// from all of them gets no list of this run.
 class PendingAllowlists {
 public:
     explicit PendingAllowlists(std::size_t mcp_agents) : mcp_agents_(mcp_agents) {}
 
-    // Adds the agent to the server's list; the edit of the server's `agents`
-    // list that the save for this agent makes.
-    core::AgentsEdit add(const std::string& server, const std::string& agent);
-    // The save went through: `before` is what it found in the file.
-    void saved(const std::string& server, const core::AgentsEdit& edit, const core::McpSettingsBefore& before);
-    // The save failed: the agent is taken back out of the server's list.
-    void failed(const std::string& server, std::string_view agent);
+    // Adds the agent to the server's list; the allowlist it now has.
+    std::optional<std::vector<std::string>> add(const std::string& server, const std::string& agent);
+    // The allowlist the server has: its list while it is shorter than the
+    // number of agents with an MCP file, else none.
+    std::optional<std::vector<std::string>> allowlist(const std::string& server) const;
 
 private:
-    struct Pending {
-        std::vector<std::string> agents;                   // in the order added
-        std::optional<core::McpSettingsBefore> before_run;  // the first save's find
-        bool wrote_list = false;                            // the file holds a list of this run
-    };
     std::size_t mcp_agents_;
-    std::map<std::string, Pending> servers_;
+    std::unordered_map<std::string, std::vector<std::string>> servers_;  // agents in the order added
 };
 
-// Writes the allowlist edit and, when `tweak` holds a key, the agent's Tweak
-// into mirthlode.toml; a Tweak TOML cannot hold fails before the file is read.
-util::Result<core::McpSettingsBefore> save_mcp_config(const fs::path& config_dir, const std::string& server,
-                                                      const core::AgentsEdit& agents, const json::Value& tweak,
-                                                      const std::string& agent);
+// The Tweak of `agent` for `server` as a table of mirthlode.toml; nothing
+// when it is empty. A value TOML cannot hold fails before any file is read.
+util::Result<std::optional<toml::Table>> tweak_table(const std::string& server, const std::string& agent,
+                                                     const json::Value& tweak);
 
 // The warning for env and headers values that look like credentials and are
 // written out rather than taken from "${env:VAR}"; nothing when none does.

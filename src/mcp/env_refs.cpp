@@ -85,18 +85,23 @@ bool uses_env_references(const json::Value& value) {
     return false;
 }
 
-bool holds_env_reference(const json::Value& value) {
+std::optional<std::string> first_env_reference(const json::Value& value) {
     if (value.is_string()) {
         const auto& text = value.get_ref<const std::string&>();
         const std::size_t start = text.find(opener);
-        return start != std::string::npos && text.find('}', start + opener.size()) != std::string::npos;
+        if (start == std::string::npos) return std::nullopt;
+        const std::size_t close = text.find('}', start + opener.size());
+        if (close == std::string::npos) return std::nullopt;
+        return text.substr(start, close + 1 - start);
     }
     if (value.is_array() || value.is_object()) {
         for (const auto& element : value) {
-            if (holds_env_reference(element)) return true;
+            if (auto found = first_env_reference(element)) return found;
         }
     }
-    return false;
+    return std::nullopt;
 }
+
+bool holds_env_reference(const json::Value& value) { return first_env_reference(value).has_value(); }
 
 }  // namespace mcp

@@ -2,6 +2,8 @@
 // environment snapshot.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/context.h"
@@ -22,5 +24,8 @@ bool uses_env_references(const json::Value& value);
 // True when a text of `value` (object keys excepted) holds a reference that
 // expansion replaces: "${env:" with a "}" after it.
 bool holds_env_reference(const json::Value& value);
+
+// The first such reference, "${env:" to its "}", in document order.
+std::optional<std::string> first_env_reference(const json::Value& value);
 
 }  // namespace mcp

@@ -31,4 +31,9 @@ void set_member(json::Value& object, MemberIndex& index, const std::string& key,
     members.emplace_back(key, std::move(value));
 }
 
+const json::Value* IndexedObject::find(const std::string& key) const {
+    auto found = index_.find(key);
+    return found == index_.end() ? nullptr : &members()[found->second].second;
+}
+
 }  // namespace mcp

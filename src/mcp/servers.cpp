@@ -61,25 +61,27 @@ util::Result<McpServers> parse_commons_servers(const fs::path& path) {
         return util::error(path.string() + " is not valid JSON: " + e.message + " at line " +
                            std::to_string(e.line) + " column " + std::to_string(e.column));
     }
-    const json::Value& root = *document;
+    json::Value& root = *document;
     auto list = root.is_object() ? root.find("mcpServers") : root.end();
     if (!root.is_object() || list == root.end() || !list->is_object()) {
         return util::error(path.string() + " must hold an `mcpServers` object at the top level");
     }
+    json::Value listed = std::exchange(*list, json::Value::object());
     std::vector<McpServerEntry> entries;
-    entries.reserve(list->size());
-    for (const auto& [name, server] : list->items()) {
+    entries.reserve(listed.size());
+    for (auto& [name, server] : listed.items()) {
         if (!server.is_object()) return util::error(server_error(path, name, " must be an object"));
         auto disabled = server.find("disabled");
         if (disabled != server.end() && !disabled->is_boolean()) {
             return util::error(server_error(path, name, ": `disabled` must be true or false"));
         }
-        entries.push_back({name, server});
+        entries.push_back({name, std::move(server)});
     }
     std::stable_sort(entries.begin(), entries.end(),
                      [](const McpServerEntry& a, const McpServerEntry& b) { return a.name < b.name; });
     McpServers servers;
     for (auto& entry : entries) servers.set(std::move(entry.name), std::move(entry.server));
+    servers.set_frame(std::move(root));
     return servers;
 }
 
@@ -87,7 +89,7 @@ util::Status<> save_commons_servers(const fs::path& path, const McpServers& serv
     json::Value list = json::Value::object();
     MemberIndex index;
     for (const auto& entry : servers) set_member(list, index, entry.name, entry.server);
-    json::Value document = json::Value::object();
+    json::Value document = servers.frame();
     document["mcpServers"] = std::move(list);
     auto text = json::print_pretty(document);
     if (!text) return util::error("cannot serialise " + path.string() + ": " + text.error().message);

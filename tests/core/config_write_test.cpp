@@ -8,17 +8,23 @@
 
 namespace {
 
-using core::AgentsEdit;
+using core::McpSettingsEdit;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
 
-AgentsEdit replace(std::vector<std::string> names) { return {AgentsEdit::Kind::replace, std::move(names), {}}; }
+using Names = std::optional<std::vector<std::string>>;
 
 toml::Table tweak_of(std::int64_t timeout) {
     toml::Table table;
     table.set("timeout", toml::Item(toml::Value::integer(timeout)));
     return table;
+}
+
+McpSettingsEdit edit_of(const char* server, Names agents, bool tweak, std::int64_t timeout = 5) {
+    McpSettingsEdit edit{server, std::move(agents), {}};
+    if (tweak) edit.tweaks.emplace_back("codex", tweak_of(timeout));
+    return edit;
 }
 
 ino_t inode(const std::filesystem::path& path) {
@@ -29,76 +35,74 @@ ino_t inode(const std::filesystem::path& path) {
 
 struct Case {
     const char* before;  // nullptr: no file
-    AgentsEdit agents;
+    Names agents;
     bool tweak;
     const char* after;
 };
 
 TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
     const std::vector<Case> cases = {
-        {nullptr, replace({"claude", "codex"}), false, "[mcp.fs]\nagents = [\"claude\", \"codex\"]\n"},
+        {nullptr, Names{{"claude", "codex"}}, false, "[mcp.fs]\nagents = [\"claude\", \"codex\"]\n"},
         {nullptr, {}, true, "[mcp.fs.tweaks.codex]\ntimeout = 5\n"},
-        {"\n \n", replace({"claude"}), false, "[mcp.fs]\nagents = [\"claude\"]\n"},
+        {"\n \n", Names{{"claude"}}, false, "[mcp.fs]\nagents = [\"claude\"]\n"},
         // A list given replaces the old one in place; none given keeps it.
-        {"[mcp.fs] # mine\nagents = [ \"cursor\" ] # one\nx.y = 1\n", replace({"claude"}), false,
+        {"[mcp.fs] # mine\nagents = [ \"cursor\" ] # one\nx.y = 1\n", Names{{"claude"}}, false,
          "[mcp.fs] # mine\nagents = [\"claude\"] # one\nx.y = 1\n"},
         {"[mcp.fs]\nagents = [ \"cursor\" ]\n", {}, true,
          "[mcp.fs]\nagents = [ \"cursor\" ]\n\n[mcp.fs.tweaks.codex]\ntimeout = 5\n"},
         // The old Tweak is replaced whole, its comment stays above its header.
         {"[targets]\npi = false\n\n# old tweak\n[mcp.fs.tweaks.codex]\nold = 1\n\n[custom.x]\nroot = \"x\"\n", {}, true,
          "[targets]\npi = false\n\n# old tweak\n[mcp.fs.tweaks.codex]\ntimeout = 5\n\n[custom.x]\nroot = \"x\"\n"},
-        // Restoring: the run's list goes, and so does a table the run brought in.
-        {"[targets]\npi = false\n\n[mcp.fs]\nagents = [\"claude\"]\n# end\n", {AgentsEdit::Kind::restore, {}, {false, {}}},
-         false, "[targets]\npi = false\n# end\n"},
-        {"[mcp.fs]\nagents = [\"claude\"]\n", {AgentsEdit::Kind::restore, {}, {true, {}}}, false, "[mcp.fs]\n"},
-        {"[mcp.fs]\nagents = [\"claude\"]\n",
-         {AgentsEdit::Kind::restore, {}, {true, toml::Value::array(toml::Array({toml::Value::string("cline")}))}},
-         false, "[mcp.fs]\nagents = [\"cline\"]\n"},
+        // What the file already holds is left as written.
+        {"[mcp.fs]\nagents=[ \"claude\",\"codex\" ]\n[mcp.fs.tweaks]\ncodex.timeout=5\n", Names{{"claude", "codex"}},
+         true, "[mcp.fs]\nagents=[ \"claude\",\"codex\" ]\n[mcp.fs.tweaks]\ncodex.timeout=5\n"},
+        {"[mcp]\nfs.agents = [\"claude\"] # one\n", Names{{"claude"}}, false, "[mcp]\nfs.agents = [\"claude\"] # one\n"},
     };
-    const toml::Table tweak = tweak_of(5);
     for (const Case& c : cases) {
         TempDir dir;
         const auto config_dir = dir / "config" / "mirthlode";
         if (c.before) write_file(config_dir / "mirthlode.toml", c.before);
-        auto saved = core::write_mcp_settings(config_dir, "fs", c.agents, c.tweak ? &tweak : nullptr, "codex");
+        auto saved = core::write_mcp_settings(config_dir, {edit_of("fs", c.agents, c.tweak)});
         ASSERT_TRUE(saved) << saved.error().message;
+        EXPECT_TRUE(saved->empty());
         EXPECT_EQ(read_file(config_dir / "mirthlode.toml"), c.after) << (c.before ? c.before : "(no file)");
     }
 }
 
-// A list one save of a run wrote and a later save takes back leaves the
-// server's part as the run found it, header line or none.
-TEST(SaveMcpConfig, AListTakenBackLeavesTheServerAsItWas) {
-    for (const char* text : {"[targets]\npi = false\n", "# t\n[mcp.fs.tweaks.codex]\nx = 1\n",
-                             "[mcp.fs] # fs\nagents = [ \"codex\" ] # mine\n",
-                             "[mcp.fs]\n\n[mcp.fs.tweaks.codex]\nx = 1\n"}) {
-        TempDir dir;
-        write_file(dir / "mirthlode.toml", text);
-        auto first = core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), nullptr, "claude");
-        ASSERT_TRUE(first) << first.error().message;
-        EXPECT_NE(read_file(dir / "mirthlode.toml"), text);
-        const AgentsEdit restore{AgentsEdit::Kind::restore, {}, *first};
-        ASSERT_TRUE(core::write_mcp_settings(dir.path(), "fs", restore, nullptr, "codex"));
-        EXPECT_EQ(read_file(dir / "mirthlode.toml"), text);
-    }
+// Every server's edit goes into one write; one that cannot be made is
+// refused alone and leaves that server as it was.
+TEST(SaveMcpConfig, ManyServersInOneWrite) {
+    TempDir dir;
+    const auto file = dir / "mirthlode.toml";
+    write_file(file, "# mine\n[mcp.b]\ntweaks = 3\n");
+    auto saved = core::write_mcp_settings(
+        dir.path(), {edit_of("a", Names{{"claude"}}, false), edit_of("b", Names{{"codex"}}, true),
+                     edit_of("c", {}, true, 9)});
+    ASSERT_TRUE(saved) << saved.error().message;
+    ASSERT_EQ(saved->size(), 1u);
+    EXPECT_EQ((*saved)[0].server, "b");
+    EXPECT_EQ((*saved)[0].message, "mcp.b.tweaks in mirthlode.toml is not a table — left untouched");
+    EXPECT_EQ(read_file(file),
+              "# mine\n[mcp.b]\ntweaks = 3\n\n[mcp.a]\nagents = [\"claude\"]\n\n[mcp.c.tweaks.codex]\ntimeout = 9\n");
+
+    // No edit: the file is not even read, nor created.
+    ASSERT_TRUE(core::write_mcp_settings(dir / "none", {}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none"));
 }
 
 TEST(SaveMcpConfig, KeepsByteOrderMarkAndCrlfAndWritesNothingUnchanged) {
     TempDir dir;
     const auto file = dir / "mirthlode.toml";
     write_file(file, "\xEF\xBB\xBF# settings\r\n[targets]\r\npi = false\r\n");
-    const toml::Table tweak = tweak_of(7);
-    ASSERT_TRUE(core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), &tweak, "codex"));
+    const McpSettingsEdit edit = edit_of("fs", Names{{"claude"}}, true, 7);
+    ASSERT_TRUE(core::write_mcp_settings(dir.path(), {edit}));
     const std::string expected =
         "\xEF\xBB\xBF# settings\r\n[targets]\r\npi = false\r\n\r\n[mcp.fs]\r\nagents = [\"claude\"]\r\n\r\n"
         "[mcp.fs.tweaks.codex]\r\ntimeout = 7\r\n";
     EXPECT_EQ(read_file(file), expected);
 
     const ino_t written = inode(file);
-    auto again = core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), &tweak, "codex");
-    ASSERT_TRUE(again);
-    EXPECT_TRUE(again->had_table);
-    EXPECT_EQ(again->agents->text(), "[\"claude\"]");
+    ASSERT_TRUE(core::write_mcp_settings(dir.path(), {edit}));
     EXPECT_EQ(inode(file), written) << "an unchanged file is not rewritten";
 }
 
@@ -112,16 +116,19 @@ TEST(SaveMcpConfig, RefusalsLeaveTheFileAlone) {
         {"a = 1\nb = \n", " is not valid TOML (invalid TOML (line 2, column 5)) — left untouched"},
         {"\xEF\xBB\xBF" "a = \n", " is not valid TOML (invalid TOML (line 1, column 5)) — left untouched"},
     };
-    const toml::Table tweak = tweak_of(1);
     for (const auto& [text, error] : cases) {
         TempDir dir;
         const auto file = dir / "mirthlode.toml";
         write_file(file, text);
-        auto saved = core::write_mcp_settings(dir.path(), "fs", replace({"claude"}), &tweak, "codex");
-        ASSERT_FALSE(saved) << text;
-        std::string message = saved.error().message;
+        auto saved = core::write_mcp_settings(dir.path(), {edit_of("fs", Names{{"claude"}}, true, 1)});
+        std::string message;
+        if (!saved) {
+            message = saved.error().message;
+        } else if (saved->size() == 1) {
+            message = (*saved)[0].message;
+        }
         if (message.rfind(file.string(), 0) == 0) message.erase(0, file.string().size());
-        EXPECT_EQ(message, error);
+        EXPECT_EQ(message, error) << text;
         EXPECT_EQ(read_file(file), text);
     }
 }

@@ -8,40 +8,12 @@
 #include <set>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/support.h"
 
 using namespace testing_support;
-
-namespace {
-
-// Holds the lock file of `h` until destroyed; close-on-exec, so that the runs
-// started meanwhile do not hold it too.
-class HeldLock {
-public:
-    explicit HeldLock(const Home& h) {
-        const fs::path state = h / ".local/state/mirthlode";
-        fs::create_directories(state);
-        fd_ = ::open((state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
-    }
-    ~HeldLock() { release(); }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-    void release() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-}  // namespace
 
 // A run that waited for the lock plans with mirthlode.toml as the run before
 // it left it, not as it was when the waiting run started.

@@ -113,7 +113,7 @@ TEST(McpAdopt, Refusals) {
         {{"mcp", "adopt", "claude/a/b"}, "adopted a/b from claude\n  scoped to claude — remove the allowlist in mirthlode.toml to share it\n", "", 0},
         {{"mcp", "adopt", "claude/fs"}, "",
          "error: `fs` differs from the Commons copy — merge it by hand; mirthlode will not choose which side to discard\n", 1},
-        {{"mcp", "adopt", "claude/same"}, "same is already in the Commons\n  scoped to claude — remove the allowlist in mirthlode.toml to share it\n", "", 0},
+        {{"mcp", "adopt", "claude/same"}, "same is already in the Commons\n", "", 0},
         {{"mcp", "adopt", "claude/off"}, "",
          "error: `off` differs from the Commons copy — merge it by hand; mirthlode will not choose which side to discard\n", 1},
         {{"mcp", "adopt", "claude/lost"}, "", "error: `lost` in claude: gone cannot be represented faithfully — not adopted\n", 1},

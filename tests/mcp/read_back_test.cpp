@@ -104,30 +104,19 @@ TEST(AdoptHelpers, CredentialWarningNamesWrittenOutSecretsOnly) {
 }
 
 // One run adopting a server from agent after agent: scoped while some agents
-// lack it; once all have given it, the run's own list goes and what the file
-// held before returns.
-TEST(AdoptHelpers, PendingAllowlistCoveringEveryAgentUndoesTheRunsList) {
-    using Kind = core::AgentsEdit::Kind;
+// lack it, no list of the run's own once all have given it.
+TEST(AdoptHelpers, PendingAllowlistCoveringEveryAgentHasNoList) {
     mcp::PendingAllowlists pending(3);
-    core::McpSettingsBefore none;
-    auto first = pending.add("fs", "claude");
-    EXPECT_EQ(first.kind, Kind::replace);
-    EXPECT_EQ(first.names, Keys{"claude"});
-    pending.saved("fs", first, none);
+    EXPECT_EQ(pending.add("fs", "claude"), Keys{"claude"});
+    EXPECT_EQ(pending.add("fs", "cursor"), (Keys{"claude", "cursor"}));
+    EXPECT_EQ(pending.add("fs", "cursor"), (Keys{"claude", "cursor"}));
+    EXPECT_EQ(pending.allowlist("fs"), (Keys{"claude", "cursor"}));
+    EXPECT_FALSE(pending.add("fs", "codex"));
+    EXPECT_FALSE(pending.allowlist("fs"));
+    EXPECT_FALSE(pending.allowlist("never adopted"));
 
-    pending.add("fs", "codex");
-    pending.failed("fs", "codex");
-    auto second = pending.add("fs", "cursor");
-    EXPECT_EQ(second.names, (Keys{"claude", "cursor"}));
-    pending.saved("fs", second, core::McpSettingsBefore{true, {}});
-
-    auto last = pending.add("fs", "codex");
-    EXPECT_EQ(last.kind, Kind::restore);
-    EXPECT_FALSE(last.before.had_table);
-
-    // Never scoped in this run: a list already in the file is kept.
     mcp::PendingAllowlists one(1);
-    EXPECT_EQ(one.add("gh", "claude").kind, Kind::keep);
+    EXPECT_FALSE(one.add("gh", "claude"));
 }
 
 }  // namespace

@@ -73,9 +73,9 @@ TEST(ParseCommonsServers, SortsByNameAndKeepsKeyOrder) {
     EXPECT_EQ(servers->find("a")->dump(), R"({"disabled":true,"command":"x"})");
 }
 
-TEST(SaveCommonsServers, WritesListOrderAndDropsOtherMembers) {
+TEST(SaveCommonsServers, WritesListOrderAndKeepsOtherMembersInPlace) {
     TempDir dir;
-    write_file(dir / "mcp.json", R"({"keep":"no","mcpServers":{"b":{"command":"x"},"a":{}}})");
+    write_file(dir / "mcp.json", R"({"keep":"yes","mcpServers":{"b":{"command":"x"},"a":{}},"n":[1]})");
     auto servers = mcp::load_commons_servers(dir / "mcp.json");
     ASSERT_TRUE(servers);
     servers->set("z", json::Value::parse(R"({"url":"u"})"));
@@ -83,9 +83,9 @@ TEST(SaveCommonsServers, WritesListOrderAndDropsOtherMembers) {
     servers->set("a", json::Value::parse(R"({"args":[]})"));
     ASSERT_TRUE(mcp::save_commons_servers(dir / "mcp.json", *servers));
     EXPECT_EQ(read_file(dir / "mcp.json"),
-              "{\n  \"mcpServers\": {\n    \"a\": {\n      \"args\": []\n    },\n"
+              "{\n  \"keep\": \"yes\",\n  \"mcpServers\": {\n    \"a\": {\n      \"args\": []\n    },\n"
               "    \"b\": {\n      \"command\": \"x\"\n    },\n    \"z\": {\n      \"url\": \"u\"\n    },\n"
-              "    \"0\": {}\n  }\n}\n");
+              "    \"0\": {}\n  },\n  \"n\": [\n    1\n  ]\n}\n");
 }
 
 TEST(SaveCommonsServers, EmptyListAndMissingParents) {

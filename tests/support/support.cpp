@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +85,36 @@ fs::path copy_of_binary(const fs::path& dir) {
     return copy;
 }
 
+namespace {
+
+// A program's argv and environment as execve takes them.
+class ExecArgs {
+public:
+    ExecArgs(const fs::path& binary, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env) {
+        texts_.push_back(binary.string());
+        texts_.insert(texts_.end(), args.begin(), args.end());
+        for (const auto& [k, v] : env) env_texts_.push_back(k + "=" + v);
+        for (auto& a : texts_) argv_.push_back(a.data());
+        argv_.push_back(nullptr);
+        for (auto& e : env_texts_) envp_.push_back(e.data());
+        envp_.push_back(nullptr);
+    }
+    ExecArgs(const ExecArgs&) = delete;
+    ExecArgs& operator=(const ExecArgs&) = delete;
+    // In the child: becomes the program, or exits with 127.
+    [[noreturn]] void run() const {
+        ::execve(argv_[0], argv_.data(), envp_.data());
+        ::_exit(127);
+    }
+
+private:
+    std::vector<std::string> texts_, env_texts_;
+    std::vector<char*> argv_, envp_;
+};
+
+}  // namespace
+
 RunResult run_program(const fs::path& binary, const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env, const std::string& input,
                       const fs::path& cwd) {
@@ -89,11 +122,7 @@ RunResult run_program(const fs::path& binary, const std::vector<std::string>& ar
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    std::vector<std::string> argv_s{binary.string()};
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<std::string> env_s;
-    for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
-
+    const ExecArgs exec(binary, args, env);
     pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in_pipe[0], 0);
@@ -101,14 +130,7 @@ RunResult run_program(const fs::path& binary, const std::vector<std::string>& ar
         ::dup2(err_pipe[1], 2);
         for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) ::close(fd);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        std::vector<char*> argv;
-        for (auto& a : argv_s) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : env_s) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
+        exec.run();
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
@@ -149,6 +171,36 @@ Home::Home() {
     env_["XDG_CONFIG_HOME"] = (dir_.path() / ".config").string();
     env_["XDG_STATE_HOME"] = (dir_.path() / ".local/state").string();
     env_["PATH"] = "/usr/bin:/bin";
+}
+
+bool run_mirthlode_killed(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                          std::chrono::microseconds after) {
+    const ExecArgs exec(MIRTHLODE_BIN, args, env);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2}) ::dup2(null, fd);
+        exec.run();
+    }
+    ::usleep(static_cast<useconds_t>(after.count()));
+    const bool running = ::waitpid(pid, nullptr, WNOHANG) == 0;
+    if (running) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    return running;
+}
+
+HeldLock::HeldLock(const Home& h) {
+    const fs::path state = h / ".local/state/mirthlode";
+    fs::create_directories(state);
+    fd_ = ::open((state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
+}
+
+void HeldLock::release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace testing_support

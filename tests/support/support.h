@@ -2,6 +2,7 @@
 // built binary in a throw-away home.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -59,6 +60,11 @@ RunResult run_program(const fs::path& binary, const std::vector<std::string>& ar
 // runs it as an unprivileged user cannot count on reaching the build tree.
 fs::path copy_of_binary(const fs::path& dir);
 
+// Runs the built mirthlode as run_mirthlode does, output dropped, and kills
+// it with SIGKILL once `after` has passed; true when it was still running.
+bool run_mirthlode_killed(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                          std::chrono::microseconds after);
+
 // A throw-away home for end-to-end runs: HOME, MIRTHLODE_TARGET_ROOT and the
 // XDG directories all point inside it.
 class Home {
@@ -72,6 +78,20 @@ public:
 private:
     TempDir dir_;
     std::map<std::string, std::string> env_;
+};
+
+// Holds the lock file of `h` until destroyed; close-on-exec, so that the runs
+// started meanwhile do not hold it too.
+class HeldLock {
+public:
+    explicit HeldLock(const Home& h);
+    ~HeldLock() { release(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    void release();
+
+private:
+    int fd_ = -1;
 };
 
 }  // namespace testing_support

@@ -33,6 +33,12 @@ Metadata from_stat(const struct stat& st) {
         m.kind = FileKind::directory;
     } else if (S_ISLNK(st.st_mode)) {
         m.kind = FileKind::symlink;
+    } else if (S_ISFIFO(st.st_mode)) {
+        m.special = SpecialKind::fifo;
+    } else if (S_ISSOCK(st.st_mode)) {
+        m.special = SpecialKind::socket;
+    } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+        m.special = SpecialKind::device;
     }
     m.size = static_cast<std::uintmax_t>(st.st_size);
     m.mode = st.st_mode & 07777;

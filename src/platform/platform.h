@@ -22,9 +22,12 @@ using util::IoResult;
 using util::IoStatus;
 
 enum class FileKind { regular, directory, symlink, other };
+// What an entry of kind `other` is.
+enum class SpecialKind { none, fifo, socket, device };
 
 struct Metadata {
     FileKind kind = FileKind::other;
+    SpecialKind special = SpecialKind::none;
     std::uintmax_t size = 0;
     unsigned mode = 0;  // permission bits (the low twelve bits of st_mode)
 

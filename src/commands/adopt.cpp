@@ -106,6 +106,18 @@ std::string entry_name(const std::string& file_name, core::Family family) {
     return std::string(name);
 }
 
+// What the path is, in the words of a refusal.
+std::string what_it_is(const platform::Metadata& meta) {
+    switch (meta.special) {
+        case platform::SpecialKind::fifo: return "a FIFO";
+        case platform::SpecialKind::socket: return "a socket";
+        case platform::SpecialKind::device: return "a device";
+        case platform::SpecialKind::none: break;
+    }
+    if (meta.is_dir()) return "a directory";
+    return meta.is_regular() ? "a file" : "a special file";
+}
+
 class Adopter {
 public:
     Adopter(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, bool dry_run)
@@ -262,13 +274,23 @@ bool Adopter::choose(Adoption& adoption) {
 }
 
 // What the Commons scan would skip is never taken in: it would stay in the
-// Commons unsynced, and the links made to it would never be listed.
+// Commons unsynced, and the links made to it would never be listed. Nor is
+// what no agent reads: a skill is a directory, a command, a subagent and the
+// instructions are each one regular file.
 bool Adopter::check_fits(const Adoption& adoption) {
-    if (!adoption.family) return true;
-    auto unfit = core::unfit_name(path_.filename().native());
-    if (!unfit) unfit = core::unfit_kind(*adoption.family, adoption.name, platform::is_directory(path_));
-    if (!unfit) return true;
-    reporter_.report_error(path_.string() + ": " + core::unfit_text(*unfit, *adoption.family));
+    auto meta = platform::metadata(path_);  // no link: refused before
+    std::optional<std::string> refusal;
+    if (!adoption.family) {
+        if (meta && !meta->is_regular()) refusal = "AGENTS.md is a single file — this is " + what_it_is(*meta);
+    } else if (auto unfit = core::unfit_name(path_.filename().native())) {
+        refusal = core::unfit_text(*unfit, *adoption.family);
+    } else if (meta && (*adoption.family == core::Family::skills ? !meta->is_dir() : !meta->is_regular())) {
+        refusal = core::family_takes(*adoption.family) + " — this is " + what_it_is(*meta);
+    } else if (auto unfit = core::unfit_kind(*adoption.family, adoption.name, meta && meta->is_dir())) {
+        refusal = core::unfit_text(*unfit, *adoption.family);
+    }
+    if (!refusal) return true;
+    reporter_.report_error(path_.string() + ": " + *refusal);
     return false;
 }
 

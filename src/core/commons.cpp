@@ -71,14 +71,18 @@ std::optional<Unfit> unfit_kind(Family family, std::string_view name, bool is_di
     return std::nullopt;
 }
 
+std::string family_takes(Family family) {
+    return std::string(family_name(family)) + " entries are " +
+           (family == Family::skills ? "directories" : "single .md files");
+}
+
 std::string unfit_text(Unfit unfit, Family family) {
-    const std::string entries = std::string(family_name(family)) + " entries are ";
     switch (unfit) {
         case Unfit::dot_prefixed: return "dot-prefixed names are invisible to agents and are never synced";
         case Unfit::not_text: return "names that are not valid UTF-8 are never synced";
-        case Unfit::not_a_directory: return entries + "directories — this is a file";
-        case Unfit::a_directory: return entries + "single .md files — this is a directory";
-        case Unfit::not_markdown: return entries + "single .md files — this name does not end in .md";
+        case Unfit::not_a_directory: return family_takes(family) + " — this is a file";
+        case Unfit::a_directory: return family_takes(family) + " — this is a directory";
+        case Unfit::not_markdown: return family_takes(family) + " — this name does not end in .md";
     }
     return {};
 }

@@ -41,6 +41,9 @@ std::optional<Unfit> unfit_kind(Family family, std::string_view name, bool is_di
 // What the family takes, and why the entry is not that: "skills entries are
 // directories — this is a file" and the like.
 std::string unfit_text(Unfit unfit, Family family);
+// What the family takes: "skills entries are directories", "commands entries
+// are single .md files".
+std::string family_takes(Family family);
 
 struct CommonsScan {
     std::vector<CommonsEntry> entries;      // by name, byte order, stable

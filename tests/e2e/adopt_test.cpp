@@ -4,11 +4,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <future>
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -489,6 +492,96 @@ TEST(Adopt, ATreeIsTakenOutOfPlaceWholeAndItsLeftoverCleared) {
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(h / ".claude/skills")) left.insert(entry.path().filename().string());
     EXPECT_EQ(left, (std::set<std::string>{"review", live.filename().string()}));
+}
+
+}  // namespace
+
+namespace {
+
+// A refusal made before anything changes: the same error in the dry run as
+// in the real run, exit code 1, and the home as it was.
+void expect_refused(const Home& h, const fs::path& path, const std::string& error) {
+    const auto before = snapshot(h.path());
+    for (bool dry : {true, false}) {
+        SCOPED_TRACE(dry ? "dry run" : "real run");
+        auto r = dry ? h.run({"adopt", path.string(), "--dry-run"}) : h.run({"adopt", path.string()});
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error: " + error + "\n");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(snapshot(h.path()), before);
+    }
+}
+
+// The Commons instructions are one regular file: an agent's instructions
+// path that is anything else is refused, and no AGENTS.md appears.
+TEST(Adopt, InstructionsThatAreNoRegularFileAreRefused) {
+    struct Case {
+        std::string name;
+        std::string path;  // relative to the home directory
+        std::string what;
+    };
+    const std::vector<Case> cases = {
+        {"a directory", ".codex/AGENTS.md", "a directory"},
+        {"a FIFO", ".gemini/GEMINI.md", "a FIFO"},
+    };
+    Home h;
+    fs::create_directories(h / ".agents");
+    write_file(h / ".codex/AGENTS.md/notes.md", "notes\n");
+    fs::create_directories(h / ".gemini");
+    ASSERT_EQ(::mkfifo((h / ".gemini/GEMINI.md").c_str(), 0644), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        expect_refused(h, h / c.path, (h / c.path).string() + ": AGENTS.md is a single file — this is " + c.what);
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(h / ".agents/AGENTS.md")));
+    EXPECT_TRUE(fs::is_fifo(h / ".gemini/GEMINI.md"));
+}
+
+// A socket at `path`, left when the descriptor closes.
+void make_socket(const fs::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.native().size(), sizeof address.sun_path);
+    std::copy(path.native().begin(), path.native().end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
+// A command or subagent is one regular .md file and a skill a directory: a
+// FIFO or a socket in their place is refused by every mechanic.
+TEST(Adopt, AFifoOrASocketIsRefusedWhateverTheMechanic) {
+    struct Case {
+        std::string name;
+        std::string path;  // relative to the home directory
+        bool socket;       // else a FIFO
+        std::string error;  // after "{path}: "
+    };
+    const std::vector<Case> cases = {
+        {"absorb: a command", ".claude/commands/pipe.md", false,
+         "commands entries are single .md files — this is a FIFO"},
+        {"source: a subagent", "repo/agents/helper.md", true, "agents entries are single .md files — this is a socket"},
+        {"copy: a subagent", "dl/agents/helper.md", false, "agents entries are single .md files — this is a FIFO"},
+        {"copy: a skill", "dl/skills/pipe", false, "skills entries are directories — this is a FIFO"},
+    };
+    Home h;
+    fs::create_directories(h / ".agents/commands");
+    fs::create_directories(h / ".claude/commands");
+    fs::create_directories(h / "repo/.git");
+    for (const char* dir : {"repo/agents", "dl/agents", "dl/skills"}) fs::create_directories(h / dir);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = h / c.path;
+        if (c.socket) {
+            make_socket(path);
+        } else {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        }
+        expect_refused(h, path, path.string() + ": " + c.error);
+        EXPECT_EQ(fs::status(path).type(), c.socket ? fs::file_type::socket : fs::file_type::fifo);
+    }
+    EXPECT_TRUE(fs::is_empty(h / ".agents/commands"));
 }
 
 }  // namespace

@@ -458,7 +458,12 @@ int Adopter::copy(Adoption& adoption) {
     const std::string path = path_.string();
     const std::string diverge =
         "  the original at " + path + " is no longer consulted; edits there will diverge from the Commons copy";
+    const auto copy_failed = [&](const core::TreeError& error) {
+        return fail("cannot copy " + path + " into the Commons: " + error.text(path_));
+    };
     if (dry_run_) {
+        // What the copy would stop at is said now, not promised away.
+        if (auto copyable = core::check_copyable(path_); !copyable) return copy_failed(copyable.error());
         notice();
         reporter_.print_line("copy: " + adoption.name + " — copied into the Commons (" + family_word(adoption) + ")");
         reporter_.print_line("  would copy " + path + " into the Commons");
@@ -471,9 +476,7 @@ int Adopter::copy(Adoption& adoption) {
     if (auto made = platform::create_directories(parent); !made) {
         return fail("cannot create " + parent.string() + ": " + made.error().message());
     }
-    if (auto copied = core::copy_tree(path_, adoption.commons_path); !copied) {
-        return fail("cannot copy " + path + " into the Commons: " + copied.error().text(path_));
-    }
+    if (auto copied = core::copy_tree(path_, adoption.commons_path); !copied) return copy_failed(copied.error());
     reporter_.print_line("adopted " + adoption.name + " — copied into the Commons (" + family_word(adoption) + ")");
     reporter_.print_line(diverge);
     fan_out(adoption);

@@ -37,8 +37,13 @@ fs::path copied_link_text(const fs::path& link, const fs::path& text, const fs::
 
 // One copy run: remembers the directories it made so that their permission
 // bits are set once every entry is in, and so that a failure can take them away.
+// A walk-only run makes nothing: it goes where the copy would, reading what
+// the copy reads (files only opened), and fails where the copy would for want
+// of reading an entry or for an entry's kind.
 class TreeCopy {
 public:
+    explicit TreeCopy(bool walk_only = false) : walk_only_(walk_only) {}
+
     // The copy is made under a hidden name beside `to` and renamed into place
     // whole, so that not even a run killed half way leaves a half entry at
     // `to` (a dot-prefixed name is never synced; the next run clears it).
@@ -46,19 +51,13 @@ public:
         root_ = from;
         auto meta = platform::metadata(from);
         if (!meta) return tree_error(from, meta.error());
+        if (walk_only_) return copy_kind(*meta, from, to);
         if (auto made = platform::create_directories(to.parent_path()); !made) return tree_error(to, made.error());
         if (platform::symlink_metadata(to)) return tree_error(from, std::make_error_code(std::errc::file_exists));
         fs::path temp = to;
         temp.replace_filename(hidden_prefix(to) + std::to_string(platform::process_id()));
-        TreeStatus copied;
-        if (meta->is_dir()) {
-            copied = copy_dir(from, temp, meta->mode);
-            if (copied) copied = finish();
-        } else if (meta->is_regular()) {
-            copied = file(from, temp);
-        } else {
-            copied = TreeError{from, std::string(special_kind)};
-        }
+        TreeStatus copied = copy_kind(*meta, from, temp);
+        if (copied && meta->is_dir()) copied = finish();
         if (copied) {
             if (auto renamed = platform::rename_no_replace(temp, to); !renamed) copied = tree_error(from, renamed.error());
         }
@@ -67,16 +66,29 @@ public:
     }
 
 private:
-    static TreeStatus file(const fs::path& from, const fs::path& to) {
-        if (auto copied = platform::copy_file(from, to); !copied) return tree_error(from, copied.error());
+    // A directory or a file; anything else is not copied.
+    TreeStatus copy_kind(const platform::Metadata& meta, const fs::path& from, const fs::path& to) {
+        if (meta.is_dir()) return copy_dir(from, to, meta.mode);
+        if (meta.is_regular()) return file(from, to);
+        return TreeError{from, std::string(special_kind)};
+    }
+
+    TreeStatus file(const fs::path& from, const fs::path& to) const {
+        if (walk_only_) {
+            if (auto opened = platform::open_for_reading(from); !opened) return tree_error(from, opened.error());
+        } else if (auto copied = platform::copy_file(from, to); !copied) {
+            return tree_error(from, copied.error());
+        }
         return {};
     }
 
     TreeStatus copy_dir(const fs::path& from, const fs::path& to, unsigned mode) {
         // Owner-only while it fills, so that nobody reads a half copy and a
         // read-only original can still be copied into.
-        if (auto made = platform::create_directory(to, 0700); !made) return tree_error(from, made.error());
-        made_.emplace_back(to, mode);
+        if (!walk_only_) {
+            if (auto made = platform::create_directory(to, 0700); !made) return tree_error(from, made.error());
+            made_.emplace_back(to, mode);
+        }
         auto names = platform::list_directory(from);
         if (!names) return tree_error(from, names.error());
         for (const std::string& name : *names) {
@@ -88,20 +100,14 @@ private:
     TreeStatus copy_entry(const fs::path& from, const fs::path& to) {
         auto meta = platform::symlink_metadata(from);
         if (!meta) return tree_error(from, meta.error());
-        switch (meta->kind) {
-            case platform::FileKind::symlink: {
-                auto text = platform::read_link(from);
-                if (!text) return tree_error(from, text.error());
-                if (auto made = platform::create_symlink(copied_link_text(from, *text, root_), to, false); !made) {
-                    return tree_error(from, made.error());
-                }
-                return {};
-            }
-            case platform::FileKind::directory: return copy_dir(from, to, meta->mode);
-            case platform::FileKind::regular: return file(from, to);
-            case platform::FileKind::other: break;
+        if (!meta->is_symlink()) return copy_kind(*meta, from, to);
+        auto text = platform::read_link(from);
+        if (!text) return tree_error(from, text.error());
+        if (walk_only_) return {};
+        if (auto made = platform::create_symlink(copied_link_text(from, *text, root_), to, false); !made) {
+            return tree_error(from, made.error());
         }
-        return TreeError{from, std::string(special_kind)};
+        return {};
     }
 
     // Deepest directories first, so that a read-only parent is set last.
@@ -116,6 +122,7 @@ private:
         if (platform::symlink_metadata(temp)) (void)remove_entry_whole(temp);
     }
 
+    bool walk_only_;
     fs::path root_;
     std::vector<std::pair<fs::path, unsigned>> made_;
 };
@@ -199,6 +206,8 @@ std::string TreeError::text(const fs::path& top) const {
 }
 
 TreeStatus copy_tree(const fs::path& from, const fs::path& to) { return TreeCopy().copy_top(from, to); }
+
+TreeStatus check_copyable(const fs::path& from) { return TreeCopy(true).copy_top(from, {}); }
 
 util::IoStatus copy_link(const fs::path& from, const fs::path& to) {
     auto text = platform::read_link(from);

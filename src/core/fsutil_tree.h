@@ -32,6 +32,11 @@ using TreeStatus = util::Status<TreeError>;
 TreeStatus copy_tree(const fs::path& from, const fs::path& to);
 // The same for a link at `from`: a link with the same text at `to`.
 util::IoStatus copy_link(const fs::path& from, const fs::path& to);
+// Walks `from` as copy_tree does, copying nothing, and fails as copy_tree
+// would (the same error) on an entry it cannot read (a file is opened, not
+// read) or of a kind it does not copy: what a run that only says what it
+// would do checks before it promises a copy.
+TreeStatus check_copyable(const fs::path& from);
 
 // True when `copy` holds what copy_tree makes of `original`: the same names,
 // kinds and bytes, and each link with the text the copy gives it.

@@ -584,4 +584,72 @@ TEST(Adopt, AFifoOrASocketIsRefusedWhateverTheMechanic) {
     EXPECT_TRUE(fs::is_empty(h / ".agents/commands"));
 }
 
+// Hands the whole tree to the unprivileged user.
+void give_away(const fs::path& root) {
+    ASSERT_EQ(::lchown(root.c_str(), 65534, 65534), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        ASSERT_EQ(::lchown(entry.path().c_str(), 65534, 65534), 0);
+    }
+}
+
+// The dry run promises a copy only when the copy can be made: what stops
+// the copy (an entry it does not copy, one it cannot read) stops the dry run
+// with the same error. Root reads everything, so as root the runs go to the
+// unprivileged user, the home handed over to it.
+TEST(Adopt, TheDryRunRefusesWhatTheCopyWouldStopAt) {
+    struct Case {
+        std::string name;
+        std::string path;       // relative to the home directory
+        std::string at;         // where the copy stops, relative to the path
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"a FIFO in a skill", "dl/skills/bar", "pipe", "a FIFO, a socket or a device cannot be copied"},
+        {"an unreadable folder in a skill", "dl/skills/big", "sub", "Permission denied"},
+        {"an unreadable file in a skill", "dl/skills/keys", "secret.txt", "Permission denied"},
+        {"an unreadable command", "dl/commands/secret.md", "", "Permission denied"},
+    };
+    Home h;
+    fs::create_directories(h / ".agents/skills");
+    fs::create_directories(h / ".agents/commands");
+    write_file(h / "dl/skills/bar/SKILL.md", "# bar\n");
+    ASSERT_EQ(::mkfifo((h / "dl/skills/bar/pipe").c_str(), 0644), 0);
+    write_file(h / "dl/skills/big/SKILL.md", "# big\n");
+    write_file(h / "dl/skills/big/sub/notes.md", "notes\n");
+    write_file(h / "dl/skills/keys/SKILL.md", "# keys\n");
+    write_file(h / "dl/skills/keys/secret.txt", "secret\n");
+    write_file(h / "dl/commands/secret.md", "secret\n");
+    std::string program = MIRTHLODE_BIN;
+    std::vector<std::string> as_user;
+    TempDir bin;  // beside the home, so that the snapshots leave the binary out
+    if (::geteuid() == 0) {
+        program = "/usr/bin/setpriv";
+        fs::permissions(bin.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+        as_user = {"--reuid=65534", "--regid=65534", "--clear-groups", copy_of_binary(bin.path()).string()};
+        give_away(h.path());
+    }
+    for (const char* locked : {"dl/skills/big/sub", "dl/skills/keys/secret.txt", "dl/commands/secret.md"}) {
+        ASSERT_EQ(::chmod((h / locked).c_str(), 0), 0);
+    }
+    const auto before = snapshot(h / ".agents");
+    for (const Case& c : cases) {
+        const fs::path path = h / c.path;
+        const std::string at = c.at.empty() ? "" : (path / c.at).string() + ": ";
+        for (bool dry : {true, false}) {
+            SCOPED_TRACE(c.name + (dry ? " (dry run)" : ""));
+            std::vector<std::string> args = as_user;
+            for (std::string arg : {"adopt", path.c_str(), dry ? "--dry-run" : ""}) {
+                if (!arg.empty()) args.push_back(arg);
+            }
+            auto r = run_program(program, args, h.env());
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "error: cannot copy " + path.string() + " into the Commons: " + at + c.reason + "\n");
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(snapshot(h / ".agents"), before) << "nothing in the Commons";
+        }
+    }
+    ::chmod((h / "dl/skills/big/sub").c_str(), 0755);
+}
+
 }  // namespace

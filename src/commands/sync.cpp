@@ -9,6 +9,7 @@
 #include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/commons.h"
+#include "core/fsutil_tree.h"
 #include "core/lock.h"
 #include "fanout/plan.h"
 #include "fanout/hook_apply.h"
@@ -241,6 +242,12 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
     } else {
         lock = core::take_lock(ctx, reporter);
         if (!lock) return 1;
+        // What a killed adopt left in the Commons under a hidden name (a half
+        // copy, an entry taken out of its place) is cleared before the scan
+        // would warn about it; what a running process left stays.
+        for (core::Family family : core::all_families) {
+            core::clear_hidden_leftovers(ctx.commons / core::family_name(family));
+        }
     }
     // Read again under the lock: a run that held it may have changed the
     // allowlists since this one started, and a stale copy would fan a server

@@ -652,4 +652,49 @@ TEST(Adopt, TheDryRunRefusesWhatTheCopyWouldStopAt) {
     ::chmod((h / "dl/skills/big/sub").c_str(), 0755);
 }
 
+// What a killed adopt left in the Commons family directories under a hidden
+// name is warned about by status, which changes nothing, and cleared by sync
+// before it scans; what a running process left stays.
+TEST(Adopt, WhatAKilledRunLeftInTheCommonsIsClearedBySync) {
+    Home h;
+    const fs::path tree = h / ".agents/skills/.big.mirthlode-4194305";
+    const fs::path file = h / ".agents/commands/.deploy.md.mirthlode-4194305";
+    const fs::path live = h / (".agents/agents/.helper.md.mirthlode-" + std::to_string(::getpid()));
+    write_file(h / ".agents/skills/review/SKILL.md", "# review\n");
+    fs::create_directories(h / ".claude");
+    ASSERT_EQ(h.run({"sync"}).code, 0);
+    write_file(tree / "SKILL.md", "# big\n");
+    write_file(tree / "ro/a.txt", "a");
+    ::chmod((tree / "ro").c_str(), 0555);
+    write_file(file, "half");
+    write_file(live, "half");
+
+    const std::string warning = "warning: Commons agents/" + live.filename().string() +
+                                ": dot-prefixed names are invisible to agents and are never synced\n";
+    const std::string dead = "warning: Commons skills/.big.mirthlode-4194305: dot-prefixed names are invisible to "
+                             "agents and are never synced\n"
+                             "warning: Commons commands/.deploy.md.mirthlode-4194305: dot-prefixed names are "
+                             "invisible to agents and are never synced\n";
+    const auto before = snapshot(h.path());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"status"}, {"sync", "--dry-run"}}) {
+        SCOPED_TRACE(args.size() == 1 ? "status" : "sync --dry-run");
+        auto r = h.run(args);
+        EXPECT_EQ(r.err, dead + warning);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(snapshot(h.path()), before);
+    }
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "sync" : "sync again");
+        auto r = h.run({"sync"});
+        EXPECT_EQ(r.out, "Everything is up to date.\n");
+        EXPECT_EQ(r.err, warning);
+        EXPECT_EQ(r.code, 0);
+    }
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(read_file(live), "half");
+    EXPECT_EQ(fs::read_symlink(h / ".claude/skills/review"), "../../.agents/skills/review");
+    EXPECT_EQ(h.run({"status"}).err, warning);
+}
+
 }  // namespace

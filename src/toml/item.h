@@ -88,9 +88,13 @@ public:
     Item& set(std::string key, Item item);
     // Removes the entry and everything under it; false when absent.
     bool remove(std::string_view key);
-    // The same, except that the comment lines standing above the first
-    // header of a removed table and apart from it (a blank line between)
-    // stay in their place: they belong to what comes before, not to it.
+    // The same, except that comments standing apart from the entry stay.
+    // Above each line that starts a piece of it (each header under it; its
+    // key line, or each of its dotted keys, when written in the section
+    // around it), comments with a blank line between them and that line
+    // stay in their place with those blank lines; comments right above the
+    // line go with it. When the entry began the document and nothing of it
+    // stays, the blank lines that followed it go too.
     bool remove_keeping_comments(std::string_view key);
 
     // Takes over the comments and blank lines before `old`'s header, its
@@ -119,18 +123,23 @@ private:
     friend class Parser;
     friend class Renderer;
     void reindex();
-    // What stays in the document when this table (with every table under it)
-    // is taken out: the comment lines that stand above its first header and
-    // apart from it, before the last blank line there. An empty table without
-    // a header that keeps those lines in that place; it prints nothing when
-    // there are none.
-    Table detached_comments() const;
-    struct Removed;
+    // A header or key/value line taken out: where it stood and the comments
+    // and blank lines that stood above it.
+    struct Removed {
+        std::uint64_t position;
+        std::string decor;
+        bool line = false;  // a key/value line, written in its section; else a header
+    };
+    // Records in removed_ the place of every header and of every line
+    // standing outside the sections under `entry` (`lines_here`: its lines
+    // are written in a section that stays).
+    void record_places(const Entry& entry, bool lines_here);
+    void record_places(const Table& table, bool lines_here);
     void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 
     Entries entries_;
     std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
-    std::vector<Table> kept_comments_;  // left by removed tables, each in its place
+    std::vector<Removed> removed_;  // places left by remove_keeping_comments
 
     TableKind kind_ = TableKind::header;
     std::uint64_t position_ = 0;  // order of the header in the document; 0 = new

@@ -2,6 +2,7 @@
 // an array of tables) in document order, then its key/value lines in order.
 // Read text is written back as read; new text gets the default layout.
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
 
 #include "toml/document.h"
@@ -22,12 +23,14 @@ private:
         const Table* table;
         std::string header;  // the header line to write when none was read
         bool read_header;    // the header as read still fits
+        const Table::Removed* removed = nullptr;  // the place of a header taken out instead
     };
     struct Line {
         std::uint64_t order;
         std::size_t sequence;
-        const Entry* entry;
-        std::string key;  // the dotted key to write when none was read
+        const Entry* entry;  // nullptr for the place of a line taken out
+        std::string key;     // the dotted key to write when none was read
+        const Table::Removed* removed = nullptr;
     };
 
     struct Span {
@@ -44,6 +47,8 @@ private:
     void write_line(const Line& line);
     void start_line();
     bool at_start() const { return out_.size() == doc_.bom_.size(); }
+    void write_decor(std::string_view decor);
+    void write_removed(const Table::Removed& removed);
     void write_value(const Value& value);
     static std::string dotted(const std::vector<std::string>& path);
 
@@ -53,7 +58,26 @@ private:
     std::vector<Line> lines_;
     std::unordered_map<const Table*, Span> spans_;
     std::uint64_t sequence_ = 0;
+    // Where something was taken out, the blank lines between the comments
+    // kept there and it; written unless blank lines follow anyway.
+    std::string pending_blank_;
+    // Something taken out at the top: the blank lines after it go too.
+    bool drop_blank_ = false;
 };
+
+namespace {
+
+// The length of the blank lines `text` starts with.
+std::size_t leading_blank_lines(std::string_view text) {
+    std::size_t length = 0;
+    while (true) {
+        std::size_t end = text.find('\n', length);
+        if (end == std::string_view::npos || text.find_first_not_of(" \t\r", length) < end) return length;
+        length = end + 1;
+    }
+}
+
+}  // namespace
 
 std::string Document::render() const { return Renderer(*this).run(); }
 
@@ -68,7 +92,7 @@ std::string Renderer::run() {
     for (const Section& section : sections_) write_section(section);
     if (!doc_.trailer_.empty()) {
         start_line();
-        out_ += doc_.trailer_;
+        write_decor(doc_.trailer_);
     }
     return std::move(out_);
 }
@@ -131,8 +155,8 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
             header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
         sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
     }
-    for (const Table& comments : table.kept_comments_)
-        sections_.push_back({comments.position_, 1, 0, &comments, "", false});
+    for (const Table::Removed& removed : table.removed_)
+        if (!removed.line) sections_.push_back({removed.position, 1, 0, &table, "", false, &removed});
     std::uint64_t child_anchor = below.last ? below.last : major;
     for (const Entry& entry : table) {
         if (entry.item().is_value()) continue;
@@ -148,6 +172,8 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
 }
 
 void Renderer::gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const {
+    for (const Table::Removed& removed : table.removed_)
+        if (removed.line) lines.push_back({removed.position, lines.size(), nullptr, "", &removed});
     for (const Entry& entry : table) {
         if (entry.item().is_value()) {
             std::string key;
@@ -175,7 +201,50 @@ void Renderer::start_line() {
     if (!at_start() && out_.back() != '\n') out_ += doc_.newline_;
 }
 
+// What stays where a header or a line was taken out: the comment lines
+// above it that stand apart from it, and the blank lines between (kept
+// back until it is known whether blank lines follow anyway). The comments
+// right above it went with it.
+void Renderer::write_removed(const Table::Removed& removed) {
+    std::string_view decor = removed.decor;
+    decor = decor.substr(0, decor.rfind('\n') + 1);  // the indent of its line left out
+    auto line_start = [decor](std::size_t end) {
+        std::size_t newline = end >= 2 ? decor.rfind('\n', end - 2) : std::string_view::npos;
+        return newline == std::string_view::npos ? 0 : newline + 1;
+    };
+    auto blank = [decor](std::size_t start, std::size_t end) {
+        return decor.find_first_not_of(" \t\r\n", start) >= end;
+    };
+    std::size_t attached = decor.size();
+    while (attached > 0 && !blank(line_start(attached), attached)) attached = line_start(attached);
+    std::size_t apart = attached;
+    while (apart > 0 && blank(line_start(apart), apart)) apart = line_start(apart);
+    if (apart == 0) {
+        if (at_start()) drop_blank_ = true;
+        return;
+    }
+    start_line();
+    write_decor(decor.substr(0, apart));
+    pending_blank_ = decor.substr(apart, attached - apart);
+}
+
+// Writes comments and blank lines read before a header, a line or the end.
+void Renderer::write_decor(std::string_view decor) {
+    if (drop_blank_) {
+        decor.remove_prefix(leading_blank_lines(decor));
+        drop_blank_ = false;
+    } else if (!pending_blank_.empty() && leading_blank_lines(decor) == 0) {
+        out_ += pending_blank_;
+    }
+    pending_blank_.clear();
+    out_ += decor;
+}
+
 void Renderer::write_section(const Section& section) {
+    if (section.removed) {
+        write_removed(*section.removed);
+        return;
+    }
     const Table& table = *section.table;
     lines_.clear();
     std::vector<std::string> path;
@@ -183,11 +252,12 @@ void Renderer::write_section(const Section& section) {
     std::vector<Line>& lines = lines_;
     if (&table != &doc_.root_) {
         start_line();
-        if (table.kind_ == TableKind::implicit && lines.empty()) {
+        bool no_lines = std::none_of(lines.begin(), lines.end(), [](const Line& line) { return line.entry; });
+        if (table.kind_ == TableKind::implicit && no_lines) {
             // No header line; the comments that stood above it stay.
             std::string decor = table.decor_;
             decor.erase(decor.find_last_not_of(" \t") + 1);
-            out_ += decor;
+            write_decor(decor);
             auto comment = table.header_suffix_.find('#');
             if (comment != std::string::npos) {
                 start_line();
@@ -196,12 +266,11 @@ void Renderer::write_section(const Section& section) {
             return;
         }
         if (section.read_header) {
-            out_ += table.decor_;
+            write_decor(table.decor_);
             out_ += table.header_;
             out_ += table.header_suffix_;
         } else {
-            if (table.decor_.empty() && !at_start()) out_ += doc_.newline_;
-            out_ += table.decor_;
+            write_decor(table.decor_.empty() && !at_start() ? doc_.newline_ : table.decor_);
             out_ += section.header;
             out_ += doc_.newline_;
         }
@@ -214,10 +283,14 @@ void Renderer::write_section(const Section& section) {
 }
 
 void Renderer::write_line(const Line& line) {
+    if (line.removed) {
+        write_removed(*line.removed);
+        return;
+    }
     const Entry& entry = *line.entry;
     start_line();
     const Value& value = *entry.item().as_value();
-    out_ += entry.decor_;
+    write_decor(entry.decor_);
     if (line.key.empty()) {
         out_ += entry.key_text_;
         out_ += '=';

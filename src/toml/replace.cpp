@@ -8,12 +8,6 @@
 
 namespace toml {
 
-// A line that left a dotted table: where it stood and what stood above it.
-struct Table::Removed {
-    std::uint64_t position;
-    std::string decor;
-};
-
 namespace {
 
 // The key/value lines of a dotted table and of the dotted tables under it.

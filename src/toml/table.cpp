@@ -16,7 +16,7 @@ Table::~Table() = default;
 
 Table::Table(const Table& other)
     : index_(other.index_),
-      kept_comments_(other.kept_comments_),
+      removed_(other.removed_),
       kind_(other.kind_),
       position_(other.position_),
       decor_(other.decor_),
@@ -84,13 +84,28 @@ bool Table::remove(std::string_view key) {
 }
 
 bool Table::remove_keeping_comments(std::string_view key) {
-    const Item* item = get(key);
-    if (!item) return false;
-    if (const Table* table = item->as_table()) {
-        Table rest = table->detached_comments();
-        if (!rest.decor_.empty()) kept_comments_.push_back(std::move(rest));
-    }
+    const Entry* entry = find(key);
+    if (!entry) return false;
+    record_places(*entry, true);
     return remove(key);
+}
+
+void Table::record_places(const Entry& entry, bool lines_here) {
+    if (entry.item().is_value()) {
+        if (lines_here && entry.position_) removed_.push_back({entry.position_, entry.decor_, true});
+    } else if (const Table* table = entry.item().as_table()) {
+        record_places(*table, lines_here);
+    } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+        for (const Table& element : *tables) record_places(element, false);
+    }
+}
+
+void Table::record_places(const Table& table, bool lines_here) {
+    if (table.position_) removed_.push_back({table.position_, table.decor_});
+    // The lines of a dotted table stand in the section around it; those of
+    // any other table in its own section, taken out with it.
+    const bool dotted = table.kind_ == TableKind::dotted;
+    for (const Entry& entry : table) record_places(entry, dotted && lines_here);
 }
 
 void Table::reindex() {
@@ -105,36 +120,6 @@ void Table::carry_decor_from(const Table& old) {
     header_ = old.header_;
     header_parts_ = old.header_parts_;
     header_suffix_ = old.header_suffix_;
-}
-
-Table Table::detached_comments() const {
-    Table rest = new_implicit();
-    // The table read first in the tree under this one, itself included.
-    const Table* first = nullptr;
-    auto visit = [&first](const Table& table, auto& self) -> void {
-        if (table.position_ && (!first || table.position_ < first->position_)) first = &table;
-        for (const Entry& entry : table) {
-            if (const Table* child = entry.item().as_table()) {
-                self(*child, self);
-            } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
-                for (const Table& element : *tables) self(element, self);
-            }
-        }
-    };
-    visit(*this, visit);
-    if (!first) return rest;
-    const std::string& decor = first->decor_;
-    std::size_t kept = 0;  // the decoration before its last blank line
-    for (std::size_t start = 0; start < decor.size();) {
-        std::size_t end = decor.find('\n', start);
-        end = end == std::string::npos ? decor.size() : end + 1;
-        if (decor.find_first_not_of(" \t\r\n", start) >= end) kept = start;
-        start = end;
-    }
-    if (decor.substr(0, kept).find('#') == std::string::npos) return rest;
-    rest.position_ = first->position_;
-    rest.decor_ = decor.substr(0, kept);
-    return rest;
 }
 
 }  // namespace toml

@@ -31,6 +31,18 @@ TEST(UserText, RemovingACodexServerKeepsTheCommentsStandingApartFromIt) {
     EXPECT_EQ(read_file(h / ".codex/config.toml"), "# codex, by hand\n\n[mcp_servers.other]\ncommand = \"o\"\n");
 }
 
+TEST(UserText, RemovingAnInlineCodexServerKeepsTheBannerStandingApartFromIt) {
+    Home h;
+    write_file(h / ".agents/mcp.json", R"({"mcpServers": {"fs": {"command": "fs-mcp"}}})");
+    write_file(h / ".codex/config.toml",
+               "[mcp_servers]\n\n# ---- banner ----\n\nfs = { command = \"fs-mcp\" }\nother = { command = \"o\" }\n");
+    auto remove = h.run({"mcp", "remove", "fs"});
+    EXPECT_EQ(remove.out, "removed fs from codex\nremoved fs from the Commons\n");
+    EXPECT_EQ(remove.code, 0);
+    EXPECT_EQ(read_file(h / ".codex/config.toml"),
+              "[mcp_servers]\n\n# ---- banner ----\n\nother = { command = \"o\" }\n");
+}
+
 TEST(UserText, NumbersKeepTheirValueAndKindThroughEveryJsonRewrite) {
     Home h;
     const std::string numbers =

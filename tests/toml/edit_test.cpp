@@ -155,6 +155,39 @@ TEST(TomlEdit, RemovingAPairTakesTheCommentAboveIt) {
     EXPECT_EQ(document.render(), "a = 1\nc = 3\n");
 }
 
+// Comments with a blank line between them and a piece of the removed entry
+// (a header, its own line, a dotted key, a subtable further down) stay with
+// that blank line; comments right above a piece go with it.
+TEST(TomlEdit, RemovingKeepsTheCommentsStandingApartFromEachPiece) {
+    struct Case {
+        const char* layout;
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"inline table line", "[s]\n\n# ---- banner ----\n\nfs = { c = \"a\" }\nother = { c = \"o\" }\n",
+         "[s]\n\n# ---- banner ----\n\nother = { c = \"o\" }\n"},
+        {"dotted keys", "[s]\nother.c = \"o\"\n\n# ---- banner ----\n\n# about fs\nfs.c = \"a\"\nfs.d = 1\n",
+         "[s]\nother.c = \"o\"\n\n# ---- banner ----\n"},
+        {"subtable out of order", "[s.fs]\nc=\"a\"\n[s.other]\nc=\"b\"\n\n# ---- banner ----\n\n[s.fs.env]\nK=\"v\"\n",
+         "[s.other]\nc=\"b\"\n\n# ---- banner ----\n"},
+        {"header with both kinds", "m = 1\n\n# ---- banner ----\n\n# about fs\n[s.fs]\nc = 1\n\n[s.other]\nc = 2\n",
+         "m = 1\n\n# ---- banner ----\n\n[s.other]\nc = 2\n"},
+        {"next header close below", "[s.other]\nc = 2\n\n# ---- banner ----\n\n[s.fs]\nc = 1\n[t]\n",
+         "[s.other]\nc = 2\n\n# ---- banner ----\n\n[t]\n"},
+        {"first in the file", "# about fs\n[s.fs]\nc = 1\n\n[s.other]\nc = 2\n", "[s.other]\nc = 2\n"},
+        {"array of tables", "[[s.fs]]\nc = 1\n\n# ---- banner ----\n\n[[s.fs]]\nc = 2\n\n[t]\n",
+         "# ---- banner ----\n\n[t]\n"},
+        {"crlf", "[s]\r\n\r\n# ---- banner ----\r\n\r\nfs = 1\r\nother = 2\r\n",
+         "[s]\r\n\r\n# ---- banner ----\r\n\r\nother = 2\r\n"},
+    };
+    for (const Case& c : cases) {
+        Document document = read(c.before);
+        EXPECT_TRUE(table_at(document.root(), "s").remove_keeping_comments("fs")) << c.layout;
+        EXPECT_EQ(document.render(), c.after) << c.layout;
+    }
+}
+
 TEST(TomlEdit, ReplacedTableTakesOverDecorAndPlace) {
     Document document = read("[s.a]\nx = 1\n\n# the b server\n[s . b] # keep\nold = 1\n[s.b.env]\nQ = 1\n\n[s.c]\n");
     Table& servers = table_at(document.root(), "s");

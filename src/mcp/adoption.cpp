@@ -206,20 +206,19 @@ int nothing_found(core::Reporter& reporter, const std::vector<std::string>& erro
 
 int adopt_servers(const core::RunContext& ctx, core::Reporter& reporter, const std::vector<core::Target>& targets,
                   const std::optional<Candidate>& named) {
-    AgentTables tables;
-    std::vector<std::string> errors;
-    // With nothing to adopt, the run ends here, before the lock.
-    if (!named && every_server(ctx, targets, tables, errors).empty()) return nothing_found(reporter, errors);
     const fs::path mcp_json = ctx.commons / "mcp.json";
     if (auto early = load_commons_servers(mcp_json); !early) {
         reporter.report_error(early.error().message);
         return 1;
     }
 
-    // The Commons this adoption may be the first to write into is locked too.
-    auto lock = core::take_lock(ctx, reporter, core::MissingCommons::made);
+    // The Commons this adoption may be the first to write into is locked
+    // too. Looking for servers that may not be there leaves no state
+    // directory behind.
+    auto lock = core::take_lock(ctx, reporter, core::MissingCommons::made,
+                                named ? core::MissingState::made : core::MissingState::left_alone);
     if (!lock) return 1;
-    // Everything again as it is now that no other run changes it.
+    // Everything as it is now that no other run changes it.
     auto settings = core::load_config(ctx.config_dir);
     if (!settings) {
         reporter.report_error(settings.error().message);
@@ -230,12 +229,12 @@ int adopt_servers(const core::RunContext& ctx, core::Reporter& reporter, const s
         reporter.report_error(commons.error().message);
         return 1;
     }
-    tables.forget_changed();
+    AgentTables tables;
     std::vector<Candidate> candidates;
     if (named) {
         candidates.push_back(*named);
     } else {
-        errors.clear();
+        std::vector<std::string> errors;
         candidates = every_server(ctx, targets, tables, errors);
         if (candidates.empty()) return nothing_found(reporter, errors);
         for (const std::string& error : errors) reporter.report_error(error);

@@ -33,9 +33,14 @@ struct ReportLine {
 struct CandidateReport {
     std::optional<std::string> adopted;
     std::vector<ReportLine> lines;
+    // Where the line naming the server's allowlist goes, when this is the
+    // server's last candidate taken and the run leaves it scoped.
+    std::optional<std::size_t> scope_at;
 };
 
-CandidateReport refused(std::string text) { return {std::nullopt, {{ReportLine::Kind::error, std::move(text)}}}; }
+CandidateReport refused(std::string text) {
+    return {std::nullopt, {{ReportLine::Kind::error, std::move(text)}}, {}};
+}
 
 std::string differs(const std::string& name) {
     return "`" + name + "` differs from the Commons copy — merge it by hand; mirthlode will not choose which side to "
@@ -95,7 +100,7 @@ CandidateReport Adoption::examine(const Candidate& candidate) {
             !is_commons_copy(ctx_, settings_, spec, target.name, name, *existing, *entry)) {
             return refused(differs(name));
         }
-        return {std::nullopt, {{ReportLine::Kind::line, name + " is already in the Commons"}}};
+        return {std::nullopt, {{ReportLine::Kind::line, name + " is already in the Commons"}}, {}};
     }
     const McpServer* earlier = adopted_.find(name);
     if (earlier && !json::equal(*earlier, read->server)) return refused(differs(name));
@@ -124,10 +129,10 @@ CandidateReport Adoption::examine(const Candidate& candidate) {
 CandidateReport Adoption::take(const Candidate& candidate, ReadBackServer read, toml::Table* tweak, bool earlier) {
     const std::string& name = candidate.server;
     const std::string& agent = candidate.target->name;
-    const auto scope = pending_.add(name, agent);
+    pending_.add(name, agent);
     if (tweak) tweaks_[name].emplace_back(agent, std::move(*tweak));
 
-    CandidateReport report{name, {}};
+    CandidateReport report{name, {}, {}};
     auto say = [&](ReportLine::Kind kind, std::string text) { report.lines.push_back({kind, std::move(text)}); };
     if (earlier) {
         say(ReportLine::Kind::line, name + " is already in the Commons");
@@ -135,10 +140,7 @@ CandidateReport Adoption::take(const Candidate& candidate, ReadBackServer read, 
         say(ReportLine::Kind::line, "adopted " + name + " from " + agent);
     }
     for (auto& note : read.notes) say(ReportLine::Kind::line, "  note: " + note);
-    if (scope) {
-        say(ReportLine::Kind::line,
-            "  scoped to " + util::join(*scope) + " — remove the allowlist in mirthlode.toml to share it");
-    }
+    report.scope_at = report.lines.size();
     if (auto warning = credential_warning(name, read.server)) say(ReportLine::Kind::warning, std::move(*warning));
     if (!earlier) adopted_.set(name, std::move(read.server));
     return report;
@@ -181,9 +183,24 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
 void Adoption::finish(const fs::path& mcp_json, core::Reporter& reporter) {
     std::vector<std::string> errors;
     const std::unordered_set<std::string> unsaved = save(mcp_json, errors);
-    for (const CandidateReport& report : reports_) {
+    // The allowlist is named once, with the list the run wrote, after the
+    // last candidate that made it.
+    std::unordered_map<std::string, std::size_t> last_taken;
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+        if (reports_[i].scope_at) last_taken[*reports_[i].adopted] = i;
+    }
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+        const CandidateReport& report = reports_[i];
         if (report.adopted && unsaved.count(*report.adopted)) continue;
-        for (const ReportLine& line : report.lines) emit(reporter, line);
+        std::optional<std::vector<std::string>> scope;
+        if (report.scope_at && last_taken[*report.adopted] == i) scope = pending_.allowlist(*report.adopted);
+        for (std::size_t at = 0; at <= report.lines.size(); ++at) {
+            if (scope && at == *report.scope_at) {
+                reporter.print_line("  scoped to " + util::join(*scope) +
+                                    " — remove the allowlist in mirthlode.toml to share it");
+            }
+            if (at < report.lines.size()) emit(reporter, report.lines[at]);
+        }
     }
     for (const std::string& error : errors) reporter.report_error(error);
     std::vector<std::string> lost;

@@ -120,20 +120,11 @@ const toml::Table* table_at(const toml::Table* parent, std::string_view key) {
     return item ? item->as_table() : nullptr;
 }
 
-// Takes the server's `agents` list out, with the header of a part left
-// with no other line; the comments stay.
-void drop_agents(toml::Table& mcp, const std::string& server) {
-    toml::Item* item = mcp.get(server);
-    if (toml::Table* table = item ? item->as_table() : nullptr) table->remove_line("agents");
-}
-
 void apply(toml::Table& mcp, const McpSettingsEdit& edit) {
     if (edit.agents && !holds(table_at(&mcp, edit.server), "agents", names_json(*edit.agents))) {
         toml::Table& table = *table_under(mcp, edit.server);
         table.set("agents", toml::Item(array_of_names(*edit.agents)));
         table.set_implicit(false);
-    } else if (!edit.agents && edit.exact_agents) {
-        drop_agents(mcp, edit.server);
     }
     for (const auto& [agent, tweak] : edit.tweaks) {
         const toml::Table* tweaks = table_at(table_at(&mcp, edit.server), "tweaks");

@@ -21,13 +21,10 @@ namespace fs = std::filesystem;
 struct McpSettingsEdit {
     std::string server;
     // When given, the `agents` list becomes exactly these names, in order;
-    // otherwise a list already there stays, unless `exact_agents`.
+    // otherwise a list already there stays.
     std::optional<std::vector<std::string>> agents;
     // Per agent, its Tweak, replacing the one there whole.
     std::vector<std::pair<std::string, toml::Table>> tweaks;
-    // With no `agents` given, a list already there is taken out (its
-    // comments stay); nothing is made for it when there is none.
-    bool exact_agents = false;
 };
 
 // A server whose part of the file could not be edited, and why.

@@ -148,14 +148,10 @@ CandidateReport Adoption::take(const Candidate& candidate, ReadBackServer read, 
 
 std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::vector<std::string>& errors) {
     std::vector<core::McpSettingsEdit> edits;
-    // A server new to the Commons is scoped exactly as this run decided: a
-    // list an earlier run that stopped short left for it does not stay.
     for (const McpServerEntry& entry : adopted_) {
-        core::McpSettingsEdit edit{entry.name, pending_.allowlist(entry.name), {}, true};
+        core::McpSettingsEdit edit{entry.name, pending_.allowlist(entry.name), {}};
         if (auto found = tweaks_.find(entry.name); found != tweaks_.end()) edit.tweaks = std::move(found->second);
-        auto settings = settings_.mcp.find(entry.name);
-        const bool listed = settings != settings_.mcp.end() && settings->second.agents;
-        if (edit.agents || !edit.tweaks.empty() || listed) edits.push_back(std::move(edit));
+        if (edit.agents || !edit.tweaks.empty()) edits.push_back(std::move(edit));
     }
     // mirthlode.toml first: its settings for a server not yet in mcp.json
     // are harmless, while mcp.json first would fan a server out unscoped.

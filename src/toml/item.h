@@ -93,14 +93,6 @@ public:
     // stay in their place: they belong to what comes before, not to it.
     bool remove_keeping_comments(std::string_view key);
 
-    // Removes the key/value line `key`; false when there is none. The lines
-    // above it pass to the line of this table that followed it. A table with
-    // a header left with no key/value line loses its header: the comments
-    // above and after the header and above the line go to the table read
-    // first under it when that came right after, or else stay where the
-    // header stood.
-    bool remove_line(std::string_view key);
-
     // Takes over the comments and blank lines before `old`'s header, its
     // header line as written with what follows on that line, and its place
     // in the document. Used when this table replaces `old` under the same key.
@@ -133,9 +125,6 @@ private:
     // a header that keeps those lines in that place; it prints nothing when
     // there are none.
     Table detached_comments() const;
-    // The table read first in the tree under this one, itself included or
-    // not; nullptr when none was read.
-    const Table* first_read(bool itself) const;
     struct Removed;
     void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 

@@ -18,10 +18,6 @@ namespace {
 
 // The key/value lines of a dotted table and of the dotted tables under it.
 void lines_of(Table& table, std::vector<Entry*>& lines);
-// The lines of `text` that are not blank.
-std::string without_blank_lines(std::string_view text);
-// `text` from its first line that is not blank on.
-std::string without_leading_blank_lines(std::string_view text);
 
 }  // namespace
 
@@ -147,76 +143,7 @@ Item& Table::set_keeping_form(std::string key, Table table) {
     return set(std::move(key), Item(std::move(table)));
 }
 
-bool Table::remove_line(std::string_view key) {
-    Entry* entry = find(key);
-    if (!entry || !entry->item().is_value()) return false;
-    if (kind_ == TableKind::dotted) {
-        Table rest = *this;
-        rest.remove(key);
-        replace_dotted(rest);
-        return true;
-    }
-    std::vector<Entry*> lines;
-    lines_of(*this, lines);
-    std::uint64_t last = position_;  // where what this table writes ends
-    for (const Entry* line : lines) last = std::max(last, line->position_);
-    const std::uint64_t place = entry->position_;
-    std::string above = std::move(entry->decor_);
-    remove(key);
-
-    lines.clear();
-    lines_of(*this, lines);
-    Entry* next = nullptr;
-    for (Entry* line : lines) {
-        if (place && line->position_ > place && (!next || line->position_ < next->position_)) next = line;
-    }
-    if (next) next->decor_.insert(0, above);
-    if (!lines.empty() || kind_ != TableKind::header) return true;
-
-    std::string carried = decor_;
-    if (auto comment = header_suffix_.find('#'); comment != std::string::npos) {
-        carried += header_suffix_.substr(comment);
-        header_suffix_.erase(comment);
-    }
-    if (!next) carried += without_blank_lines(above);
-    kind_ = TableKind::implicit;
-    decor_.clear();
-    auto* first = const_cast<Table*>(first_read(false));
-    if (first && last && first->position_ == last + 1) {
-        // It takes the header's place: the blank lines that set it apart
-        // from the line now gone go with that line.
-        first->decor_ = carried + without_leading_blank_lines(first->decor_);
-    } else if (carried.find('#') != std::string::npos) {
-        decor_ = std::move(carried);
-    }
-    return true;
-}
-
 namespace {
-
-bool blank(std::string_view line) { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
-
-// The line of `text` that starts at `start`, its line end included.
-std::string_view line_at(std::string_view text, std::size_t start) {
-    const std::size_t end = text.find('\n', start);
-    return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end + 1 - start);
-}
-
-std::string without_blank_lines(std::string_view text) {
-    std::string kept;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::string_view line = line_at(text, start);
-        if (!blank(line)) kept += line;
-        start += line.size();
-    }
-    return kept;
-}
-
-std::string without_leading_blank_lines(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size() && blank(line_at(text, start))) start += line_at(text, start).size();
-    return std::string(text.substr(start));
-}
 
 void lines_of(Table& table, std::vector<Entry*>& lines) {
     for (Entry& entry : table) {

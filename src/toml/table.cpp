@@ -107,12 +107,12 @@ void Table::carry_decor_from(const Table& old) {
     header_suffix_ = old.header_suffix_;
 }
 
-const Table* Table::first_read(bool itself) const {
+Table Table::detached_comments() const {
+    Table rest = new_implicit();
+    // The table read first in the tree under this one, itself included.
     const Table* first = nullptr;
-    auto visit = [&](const Table& table, auto& self) -> void {
-        if ((itself || &table != this) && table.position_ && (!first || table.position_ < first->position_)) {
-            first = &table;
-        }
+    auto visit = [&first](const Table& table, auto& self) -> void {
+        if (table.position_ && (!first || table.position_ < first->position_)) first = &table;
         for (const Entry& entry : table) {
             if (const Table* child = entry.item().as_table()) {
                 self(*child, self);
@@ -122,12 +122,6 @@ const Table* Table::first_read(bool itself) const {
         }
     };
     visit(*this, visit);
-    return first;
-}
-
-Table Table::detached_comments() const {
-    Table rest = new_implicit();
-    const Table* first = first_read(true);
     if (!first) return rest;
     const std::string& decor = first->decor_;
     std::size_t kept = 0;  // the decoration before its last blank line

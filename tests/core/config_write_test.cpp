@@ -166,36 +166,4 @@ TEST(RemoveMcpSettings, TakesTheServerWithEverythingUnderIt) {
     EXPECT_FALSE(std::filesystem::exists(dir / "none"));
 }
 
-// An edit that says exactly what the list is takes a list it does not
-// want out: the header of a part left with no line goes, the comments stay
-// and the part's first table takes its place.
-TEST(SaveMcpConfig, AnExactEditTakesAListOut) {
-    const std::vector<std::pair<const char*, const char*>> cases = {
-        {"[mcp.fs]\nagents = [\"claude\"]\n\n[mcp.fs.tweaks.codex]\nold = 1\n", "[mcp.fs.tweaks.codex]\nold = 1\n"},
-        {"# mine\n\n[mcp.fs] # fs\n# scoped\nagents = [\"claude\"] # one\n\n# tweak\n[mcp.fs.tweaks.codex]\nold = 1\n\n"
-         "[x]\ny = 1\n",
-         "# mine\n\n# fs\n# scoped\n# tweak\n[mcp.fs.tweaks.codex]\nold = 1\n\n[x]\ny = 1\n"},
-        {"\xEF\xBB\xBF[a]\r\nb = 1\r\n\r\n[mcp.fs]\r\nagents = [\"claude\"]\r\n\r\n"
-         "[mcp.fs.tweaks.codex]\r\nold = 1\r\n",
-         "\xEF\xBB\xBF[a]\r\nb = 1\r\n\r\n[mcp.fs.tweaks.codex]\r\nold = 1\r\n"},
-        {"[mcp]\nfs.agents = [\"claude\"] # one\ngh.agents = []\n", "[mcp]\ngh.agents = []\n"},
-        {"[mcp.fs]\nagents = [\"claude\"]\ntweaks.codex.old = 1\n", "[mcp.fs]\ntweaks.codex.old = 1\n"},
-        {"# mine\n[mcp.fs]\nagents = [\"claude\"]\n", "# mine\n"},
-        {"[mcp.gh]\nagents = [\"claude\"]\n", "[mcp.gh]\nagents = [\"claude\"]\n"},
-    };
-    McpSettingsEdit edit = edit_of("fs", {}, false);
-    edit.exact_agents = true;
-    for (const auto& [before, after] : cases) {
-        TempDir dir;
-        write_file(dir / "mirthlode.toml", before);
-        auto saved = core::write_mcp_settings(dir.path(), {edit});
-        ASSERT_TRUE(saved) << saved.error().message;
-        EXPECT_EQ(read_file(dir / "mirthlode.toml"), after) << before;
-    }
-    // No list, nothing made: no file, no table.
-    TempDir dir;
-    ASSERT_TRUE(core::write_mcp_settings(dir / "none", {edit}));
-    EXPECT_FALSE(std::filesystem::exists(dir / "none"));
-}
-
 }  // namespace

@@ -281,42 +281,4 @@ TEST(McpAdoptCommons, OnlyWhatWasSavedIsReportedAsAdopted) {
     EXPECT_EQ(commons.find("\"a\""), std::string::npos);
 }
 
-// A list that a run which stopped short left for a server (its mcp.json
-// could not be written) gives way to what the next run decides: taken from
-// every agent, the server has no list, as after one clean run.
-TEST(McpAdoptCommons, AListLeftByARunThatStoppedShortGoesWhenTheServerIsShared) {
-    const fs::path settings = ".config/mirthlode/mirthlode.toml";
-    auto home = [&](Home& h) {
-        fs::create_directories(h / ".claude");
-        fs::create_directories(h / ".codex");
-        write_file(h / ".claude.json", R"({"mcpServers": {"a": {"command": "a", "timeout": 5}}})");
-        write_file(h / settings, "# mine\n[targets]\npi = false\n");
-    };
-    Home clean;
-    home(clean);
-    write_file(clean / ".codex/config.toml", "[mcp_servers.a]\ncommand = \"a\"\n");
-    ASSERT_EQ(clean.run({"mcp", "adopt", "--all"}).code, 0);
-
-    Home h;
-    home(h);
-    fs::create_directories(h / ".agents");
-    ASSERT_EQ(::mkfifo((h / ".agents/mcp.json").c_str(), 0644), 0);
-    ASSERT_EQ(h.run({"mcp", "adopt", "--all"}).code, 1);
-    ASSERT_EQ(read_file(h / settings),
-              "# mine\n[targets]\npi = false\n\n[mcp.a]\nagents = [\"claude\"]\n\n"
-              "[mcp.a.tweaks.claude]\ntimeout = 5\n");
-    fs::remove(h / ".agents/mcp.json");
-    write_file(h / ".codex/config.toml", "[mcp_servers.a]\ncommand = \"a\"\n");
-    auto r = h.run({"mcp", "adopt", "--all"});
-    EXPECT_EQ(r.out,
-              "adopted a from claude\n"
-              "  note: `a`: timeout has no place in the standard shape and was kept as a Tweak for this agent alone\n"
-              "a is already in the Commons\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(read_file(h / settings), "# mine\n[targets]\npi = false\n\n[mcp.a.tweaks.claude]\ntimeout = 5\n");
-    EXPECT_EQ(read_file(h / settings), read_file(clean / settings));
-    EXPECT_EQ(read_file(h / ".agents/mcp.json"), read_file(clean / ".agents/mcp.json"));
-}
-
 }  // namespace

@@ -156,8 +156,8 @@ TEST(McpAdopt, Refusals) {
 }
 
 // A server taken from every agent that has an MCP file in one run is not
-// scoped, and no scope is named for it: a list found in mirthlode.toml for
-// a server new to the Commons goes, the comments around it stay.
+// left scoped to the first of them, and no scope is named for it; a list
+// written before the run stays.
 TEST(McpAdopt, FromEveryAgentInOneRunLeavesNoShortAllowlist) {
     Home h;
     fs::create_directories(h / ".claude");
@@ -174,7 +174,8 @@ TEST(McpAdopt, FromEveryAgentInOneRunLeavesNoShortAllowlist) {
               "old is already in the Commons\n");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(read_file(h / ".config/mirthlode/mirthlode.toml"),
-              "# mine\n\n[mcp.fs.tweaks.codex]\nstartup_timeout_sec = 9\n");
+              "# mine\n[mcp.old]\nagents = [ \"claude\", \"codex\" ] # both\n\n"
+              "[mcp.fs.tweaks.codex]\nstartup_timeout_sec = 9\n");
     auto list = h.run({"mcp", "list"});
     EXPECT_EQ(list.out, "fs  (Commons)\n  managed    claude\n  managed    codex\nold  (Commons)\n  managed    claude\n  managed    codex\n");
     EXPECT_EQ(list.code, 0);

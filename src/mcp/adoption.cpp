@@ -161,7 +161,7 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
         errors.push_back(written.error().message);
         for (const auto& edit : edits) unsaved.insert(edit.server);
     } else {
-        for (auto& refusal : *written) {
+        for (auto& refusal : written->refused) {
             errors.push_back(std::move(refusal.message));
             unsaved.insert(refusal.server);
         }
@@ -176,6 +176,11 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
     if (auto saved = save_commons_servers(mcp_json, commons_); !saved) {
         errors.push_back(saved.error().message);
         for (const McpServerEntry& entry : adopted_) unsaved.insert(entry.name);
+        // Settings for servers the Commons did not take would narrow them
+        // when a later run adopts them from more agents: they go again.
+        if (written) {
+            if (auto undone = core::undo_mcp_settings(*written); !undone) errors.push_back(undone.error().message);
+        }
     }
     return unsaved;
 }

@@ -238,6 +238,16 @@ TEST(McpAdoptCommons, OnlyWhatWasSavedIsReportedAsAdopted) {
     EXPECT_EQ(r.out, "not adopted: a, b\n");
     EXPECT_EQ(r.err, "error: cannot write " + (h / ".agents/mcp.json").string() + ": not a regular file\n");
     EXPECT_EQ(r.code, 1);
+    // The Tweak written for `a` goes again with it: a list or a Tweak left
+    // for a server the Commons lacks would shape it when a later run adopts
+    // it. A file that was there is put back as it was.
+    EXPECT_FALSE(fs::exists(h / ".config/mirthlode/mirthlode.toml"));
+    write_file(h / ".config/mirthlode/mirthlode.toml", "# mine\r\n[targets]\r\npi = false\r\n");
+    r = h.run({"mcp", "adopt", "--all"});
+    EXPECT_EQ(r.out, "not adopted: a, b\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(read_file(h / ".config/mirthlode/mirthlode.toml"), "# mine\r\n[targets]\r\npi = false\r\n");
+    fs::remove_all(h / ".config");
 
     // mirthlode.toml cannot be written: the server it had to scope is not
     // adopted, the one that needs nothing there is.

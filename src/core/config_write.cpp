@@ -19,6 +19,7 @@ using util::byte_order_mark;
 // mirthlode.toml read for an edit, with what its text must keep.
 struct ConfigDocument {
     fs::path path;
+    bool existed = false;
     std::string old_text;  // as read, byte-order mark and all
     bool bom = false;
     bool crlf = false;
@@ -28,6 +29,7 @@ struct ConfigDocument {
 util::Result<ConfigDocument> open_config(const fs::path& config_dir) {
     ConfigDocument config;
     config.path = config_dir / "mirthlode.toml";
+    config.existed = static_cast<bool>(platform::symlink_metadata(config.path));
     auto text = read_toml_document(config.path);
     if (!text) return text.error();
     config.old_text = std::move(*text);
@@ -47,19 +49,19 @@ util::Result<ConfigDocument> open_config(const fs::path& config_dir) {
     return config;
 }
 
-// Writes the document back when its text has changed.
-util::Status<> save_config(const fs::path& config_dir, const ConfigDocument& config) {
+// Writes the document back when its text has changed; true when written.
+util::Result<bool> save_config(const fs::path& config_dir, const ConfigDocument& config) {
     std::string text = config.document.render();
     if (config.crlf) text = util::with_crlf_line_ends(text);
     if (config.bom && !text.starts_with(byte_order_mark)) text.insert(0, byte_order_mark);
-    if (text == config.old_text) return {};
+    if (text == config.old_text) return false;
     if (auto made = platform::create_directories(config_dir); !made) {
         return util::error("cannot create " + config_dir.string() + ": " + made.error().message());
     }
     if (auto written = write_atomic(config.path, text); !written) {
         return util::error("cannot write " + config.path.string() + ": " + written.error().message());
     }
-    return {};
+    return true;
 }
 
 toml::Value array_of_names(const std::vector<std::string>& names) {
@@ -135,23 +137,41 @@ void apply(toml::Table& mcp, const McpSettingsEdit& edit) {
 
 }  // namespace
 
-util::Result<std::vector<McpSettingsRefusal>> write_mcp_settings(const fs::path& config_dir,
-                                                                 const std::vector<McpSettingsEdit>& edits) {
-    std::vector<McpSettingsRefusal> refused;
-    if (edits.empty()) return refused;
+util::Result<McpSettingsWrite> write_mcp_settings(const fs::path& config_dir,
+                                                  const std::vector<McpSettingsEdit>& edits) {
+    McpSettingsWrite done;
+    if (edits.empty()) return done;
     auto config = open_config(config_dir);
     if (!config) return config.error();
     toml::Table* mcp = table_under(config->document.root(), "mcp");
     if (!mcp) return util::error("`mcp` in mirthlode.toml is not a table — left untouched");
     for (const McpSettingsEdit& edit : edits) {
         if (auto why = refusal(*mcp, edit)) {
-            refused.push_back({edit.server, std::move(*why)});
+            done.refused.push_back({edit.server, std::move(*why)});
             continue;
         }
         apply(*mcp, edit);
     }
-    if (auto saved = save_config(config_dir, *config); !saved) return saved.error();
-    return refused;
+    auto saved = save_config(config_dir, *config);
+    if (!saved) return saved.error();
+    done.path = config->path;
+    done.written = *saved;
+    if (config->existed) done.previous = std::move(config->old_text);
+    return done;
+}
+
+util::Status<> undo_mcp_settings(const McpSettingsWrite& write) {
+    if (!write.written) return {};
+    if (!write.previous) {
+        if (auto removed = platform::remove_file(write.path); !removed) {
+            return util::error("cannot remove " + write.path.string() + ": " + removed.error().message());
+        }
+        return {};
+    }
+    if (auto restored = write_atomic(write.path, *write.previous); !restored) {
+        return util::error("cannot write " + write.path.string() + ": " + restored.error().message());
+    }
+    return {};
 }
 
 util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string& server) {
@@ -160,7 +180,8 @@ util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string
     toml::Item* item = config->document.root().get("mcp");
     toml::Table* mcp = item ? item->as_table() : nullptr;
     if (!mcp || !mcp->remove_keeping_comments(server)) return {};
-    return save_config(config_dir, *config);
+    if (auto saved = save_config(config_dir, *config); !saved) return saved.error();
+    return {};
 }
 
 }  // namespace core

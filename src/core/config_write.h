@@ -33,11 +33,25 @@ struct McpSettingsRefusal {
     std::string message;
 };
 
+// What write_mcp_settings did: the servers it refused, and the file as it
+// was before, for putting it back.
+struct McpSettingsWrite {
+    std::vector<McpSettingsRefusal> refused;
+    fs::path path;
+    bool written = false;
+    std::optional<std::string> previous;  // the old text; absent: there was no file
+};
+
 // Makes every edit, in order, and writes the file once. A server whose part
 // cannot take its edit is refused and left as it was; the others are made.
 // An error (the file cannot be read, parsed or written) leaves it untouched.
-util::Result<std::vector<McpSettingsRefusal>> write_mcp_settings(const fs::path& config_dir,
-                                                                 const std::vector<McpSettingsEdit>& edits);
+util::Result<McpSettingsWrite> write_mcp_settings(const fs::path& config_dir,
+                                                  const std::vector<McpSettingsEdit>& edits);
+
+// Puts the file back as it was before `write` (removes it when there was
+// none): for a run whose later save failed, so that settings it wrote for
+// servers it could not add do not outlive it.
+util::Status<> undo_mcp_settings(const McpSettingsWrite& write);
 
 // Takes mcp.<server>, with everything under it, out of the file.
 util::Status<> remove_mcp_settings(const fs::path& config_dir, const std::string& server);

@@ -98,6 +98,11 @@ util::IoResult<platform::File> lock_file(const fs::path& state_dir, Clock::time_
     return held ? std::move(*held) : platform::File();
 }
 
+bool nothing_at(const fs::path& path) {
+    auto found = platform::symlink_metadata(path);
+    return !found && found.error() == std::errc::no_such_file_or_directory;
+}
+
 LockOutcome outcome_of(util::IoResult<platform::File> file, bool timed_out) {
     using Kind = LockOutcome::Kind;
     if (!file) return LockOutcome{Kind::failed, std::nullopt, file.error()};
@@ -113,11 +118,16 @@ LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds ti
     return outcome_of(std::move(file), timed_out);
 }
 
-LockOutcome acquire_lock(const RunContext& ctx, std::chrono::milliseconds timeout, MissingCommons missing) {
+LockOutcome acquire_lock(const RunContext& ctx, std::chrono::milliseconds timeout, MissingCommons missing,
+                         MissingState missing_state) {
     using Kind = LockOutcome::Kind;
     const auto start = Clock::now();
     bool timed_out = false;
-    auto file = lock_file(ctx.state_dir, start, timeout, timed_out);
+    // A run that makes the state directory meanwhile still waits for this
+    // one at the home directory.
+    const bool without_file = missing_state == MissingState::left_alone && nothing_at(ctx.state_dir);
+    auto file = without_file ? util::IoResult<platform::File>(platform::File())
+                             : lock_file(ctx.state_dir, start, timeout, timed_out);
     if (!file || timed_out) return outcome_of(std::move(file), timed_out);
 
     std::vector<fs::path> made;
@@ -132,8 +142,9 @@ LockOutcome acquire_lock(const RunContext& ctx, std::chrono::milliseconds timeou
     return LockOutcome{Kind::acquired, ProcessLock(std::move(file).value(), std::move(held), std::move(made)), {}};
 }
 
-std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter, MissingCommons missing) {
-    LockOutcome outcome = acquire_lock(ctx, lock_timeout(ctx.env), missing);
+std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter, MissingCommons missing,
+                                     MissingState missing_state) {
+    LockOutcome outcome = acquire_lock(ctx, lock_timeout(ctx.env), missing, missing_state);
     switch (outcome.kind) {
         case LockOutcome::Kind::acquired:
             return std::move(outcome.lock);

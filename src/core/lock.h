@@ -50,14 +50,22 @@ LockOutcome acquire_lock(const fs::path& state_dir, std::chrono::milliseconds ti
 // that would make it anyway when they write into it.
 enum class MissingCommons { left_alone, made };
 
+// Whether a missing state directory is made for the lock file, or the run
+// makes do with the Commons and the home directory, which every other run
+// on them locks too: a run that may well change nothing then leaves nothing
+// behind.
+enum class MissingState { made, left_alone };
+
 // The lock file, then the Commons and the home directory themselves (links
 // followed), which every run on them shares whatever its state directory
 // says. Each is retried every 20 ms within the one `timeout`.
 LockOutcome acquire_lock(const RunContext& ctx, std::chrono::milliseconds timeout,
-                         MissingCommons missing = MissingCommons::left_alone);
+                         MissingCommons missing = MissingCommons::left_alone,
+                         MissingState missing_state = MissingState::made);
 
 // For the changing commands: takes the lock, or reports why not and returns nullopt.
 std::optional<ProcessLock> take_lock(const RunContext& ctx, Reporter& reporter,
-                                     MissingCommons missing = MissingCommons::left_alone);
+                                     MissingCommons missing = MissingCommons::left_alone,
+                                     MissingState missing_state = MissingState::made);
 
 }  // namespace core

@@ -1,6 +1,5 @@
 #include "mcp/adopt_tables.h"
 
-#include <iterator>
 #include <utility>
 
 #include "mcp/adopt.h"
@@ -8,26 +7,15 @@
 namespace mcp {
 
 const util::Result<IndexedObject>& AgentTables::table(const core::Target& target, const fs::path& file) {
-    auto known = reads_.find(file);
-    if (known != reads_.end()) return known->second.table;
+    auto known = tables_.find(file);
+    if (known != tables_.end()) return known->second;
     const bool toml = target.spec->config_format == core::ConfigFormat::toml;
     auto read = core::read_agent_file(file, toml);
-    if (!read) return reads_.emplace(file, Read{std::nullopt, read.error()}).first->second.table;
+    if (!read) return tables_.emplace(file, read.error()).first->second;
     auto table = core::config_table_of(file, *read, target.spec->servers_key);
-    // Only the stamp is kept, to tell whether the file has changed since.
-    read->text.clear();
-    read->parsed.reset();
-    read->document = json::Value();
     util::Result<IndexedObject> indexed = table ? util::Result<IndexedObject>(IndexedObject(std::move(*table)))
                                                 : util::Result<IndexedObject>(table.error());
-    return reads_.emplace(file, Read{std::move(*read), std::move(indexed)}).first->second.table;
-}
-
-void AgentTables::forget_changed() {
-    for (auto it = reads_.begin(); it != reads_.end();) {
-        const bool unchanged = it->second.stamp && core::unchanged_since(it->first, *it->second.stamp);
-        it = unchanged ? std::next(it) : reads_.erase(it);
-    }
+    return tables_.emplace(file, std::move(indexed)).first->second;
 }
 
 std::vector<Candidate> every_server(const core::RunContext& ctx, const std::vector<core::Target>& targets,

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,22 +23,15 @@ struct Candidate {
     std::string server;
 };
 
-// The servers tables of the agents' MCP files, each file read once in a run:
-// a table read before the lock serves under it while its file is unchanged.
+// The servers tables of the agents' MCP files, each file read once in a
+// run, under the lock.
 class AgentTables {
 public:
     // The servers table of the target's MCP file `file`.
     const util::Result<IndexedObject>& table(const core::Target& target, const fs::path& file);
-    // Forgets every table whose file has changed since it was read, or
-    // could not be read.
-    void forget_changed();
 
 private:
-    struct Read {
-        std::optional<core::AgentFileRead> stamp;  // the read, only its stamp kept
-        util::Result<IndexedObject> table;
-    };
-    std::map<fs::path, Read> reads_;
+    std::map<fs::path, util::Result<IndexedObject>> tables_;
 };
 
 // Every server of every agent among `targets` that has an MCP file, in

@@ -33,9 +33,14 @@ struct ReportLine {
 struct CandidateReport {
     std::optional<std::string> adopted;
     std::vector<ReportLine> lines;
+    // Where the line naming the server's allowlist goes, when this is the
+    // server's last candidate taken and the run leaves it scoped.
+    std::optional<std::size_t> scope_at;
 };
 
-CandidateReport refused(std::string text) { return {std::nullopt, {{ReportLine::Kind::error, std::move(text)}}}; }
+CandidateReport refused(std::string text) {
+    return {std::nullopt, {{ReportLine::Kind::error, std::move(text)}}, {}};
+}
 
 std::string differs(const std::string& name) {
     return "`" + name + "` differs from the Commons copy — merge it by hand; mirthlode will not choose which side to "
@@ -95,7 +100,7 @@ CandidateReport Adoption::examine(const Candidate& candidate) {
             !is_commons_copy(ctx_, settings_, spec, target.name, name, *existing, *entry)) {
             return refused(differs(name));
         }
-        return {std::nullopt, {{ReportLine::Kind::line, name + " is already in the Commons"}}};
+        return {std::nullopt, {{ReportLine::Kind::line, name + " is already in the Commons"}}, {}};
     }
     const McpServer* earlier = adopted_.find(name);
     if (earlier && !json::equal(*earlier, read->server)) return refused(differs(name));
@@ -124,10 +129,10 @@ CandidateReport Adoption::examine(const Candidate& candidate) {
 CandidateReport Adoption::take(const Candidate& candidate, ReadBackServer read, toml::Table* tweak, bool earlier) {
     const std::string& name = candidate.server;
     const std::string& agent = candidate.target->name;
-    const auto scope = pending_.add(name, agent);
+    pending_.add(name, agent);
     if (tweak) tweaks_[name].emplace_back(agent, std::move(*tweak));
 
-    CandidateReport report{name, {}};
+    CandidateReport report{name, {}, {}};
     auto say = [&](ReportLine::Kind kind, std::string text) { report.lines.push_back({kind, std::move(text)}); };
     if (earlier) {
         say(ReportLine::Kind::line, name + " is already in the Commons");
@@ -135,10 +140,7 @@ CandidateReport Adoption::take(const Candidate& candidate, ReadBackServer read, 
         say(ReportLine::Kind::line, "adopted " + name + " from " + agent);
     }
     for (auto& note : read.notes) say(ReportLine::Kind::line, "  note: " + note);
-    if (scope) {
-        say(ReportLine::Kind::line,
-            "  scoped to " + util::join(*scope) + " — remove the allowlist in mirthlode.toml to share it");
-    }
+    report.scope_at = report.lines.size();
     if (auto warning = credential_warning(name, read.server)) say(ReportLine::Kind::warning, std::move(*warning));
     if (!earlier) adopted_.set(name, std::move(read.server));
     return report;
@@ -159,7 +161,7 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
         errors.push_back(written.error().message);
         for (const auto& edit : edits) unsaved.insert(edit.server);
     } else {
-        for (auto& refusal : *written) {
+        for (auto& refusal : written->refused) {
             errors.push_back(std::move(refusal.message));
             unsaved.insert(refusal.server);
         }
@@ -174,6 +176,11 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
     if (auto saved = save_commons_servers(mcp_json, commons_); !saved) {
         errors.push_back(saved.error().message);
         for (const McpServerEntry& entry : adopted_) unsaved.insert(entry.name);
+        // Settings for servers the Commons did not take would narrow them
+        // when a later run adopts them from more agents: they go again.
+        if (written) {
+            if (auto undone = core::undo_mcp_settings(*written); !undone) errors.push_back(undone.error().message);
+        }
     }
     return unsaved;
 }
@@ -181,9 +188,24 @@ std::unordered_set<std::string> Adoption::save(const fs::path& mcp_json, std::ve
 void Adoption::finish(const fs::path& mcp_json, core::Reporter& reporter) {
     std::vector<std::string> errors;
     const std::unordered_set<std::string> unsaved = save(mcp_json, errors);
-    for (const CandidateReport& report : reports_) {
+    // The allowlist is named once, with the list the run wrote, after the
+    // last candidate that made it.
+    std::unordered_map<std::string, std::size_t> last_taken;
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+        if (reports_[i].scope_at) last_taken[*reports_[i].adopted] = i;
+    }
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+        const CandidateReport& report = reports_[i];
         if (report.adopted && unsaved.count(*report.adopted)) continue;
-        for (const ReportLine& line : report.lines) emit(reporter, line);
+        std::optional<std::vector<std::string>> scope;
+        if (report.scope_at && last_taken[*report.adopted] == i) scope = pending_.allowlist(*report.adopted);
+        for (std::size_t at = 0; at <= report.lines.size(); ++at) {
+            if (scope && at == *report.scope_at) {
+                reporter.print_line("  scoped to " + util::join(*scope) +
+                                    " — remove the allowlist in mirthlode.toml to share it");
+            }
+            if (at < report.lines.size()) emit(reporter, report.lines[at]);
+        }
     }
     for (const std::string& error : errors) reporter.report_error(error);
     std::vector<std::string> lost;
@@ -206,20 +228,19 @@ int nothing_found(core::Reporter& reporter, const std::vector<std::string>& erro
 
 int adopt_servers(const core::RunContext& ctx, core::Reporter& reporter, const std::vector<core::Target>& targets,
                   const std::optional<Candidate>& named) {
-    AgentTables tables;
-    std::vector<std::string> errors;
-    // With nothing to adopt, the run ends here, before the lock.
-    if (!named && every_server(ctx, targets, tables, errors).empty()) return nothing_found(reporter, errors);
     const fs::path mcp_json = ctx.commons / "mcp.json";
     if (auto early = load_commons_servers(mcp_json); !early) {
         reporter.report_error(early.error().message);
         return 1;
     }
 
-    // The Commons this adoption may be the first to write into is locked too.
-    auto lock = core::take_lock(ctx, reporter, core::MissingCommons::made);
+    // The Commons this adoption may be the first to write into is locked
+    // too. Looking for servers that may not be there leaves no state
+    // directory behind.
+    auto lock = core::take_lock(ctx, reporter, core::MissingCommons::made,
+                                named ? core::MissingState::made : core::MissingState::left_alone);
     if (!lock) return 1;
-    // Everything again as it is now that no other run changes it.
+    // Everything as it is now that no other run changes it.
     auto settings = core::load_config(ctx.config_dir);
     if (!settings) {
         reporter.report_error(settings.error().message);
@@ -230,12 +251,12 @@ int adopt_servers(const core::RunContext& ctx, core::Reporter& reporter, const s
         reporter.report_error(commons.error().message);
         return 1;
     }
-    tables.forget_changed();
+    AgentTables tables;
     std::vector<Candidate> candidates;
     if (named) {
         candidates.push_back(*named);
     } else {
-        errors.clear();
+        std::vector<std::string> errors;
         candidates = every_server(ctx, targets, tables, errors);
         if (candidates.empty()) return nothing_found(reporter, errors);
         for (const std::string& error : errors) reporter.report_error(error);

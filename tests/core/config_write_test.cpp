@@ -64,7 +64,7 @@ TEST(SaveMcpConfig, EditsOnlyTheServersPart) {
         if (c.before) write_file(config_dir / "mirthlode.toml", c.before);
         auto saved = core::write_mcp_settings(config_dir, {edit_of("fs", c.agents, c.tweak)});
         ASSERT_TRUE(saved) << saved.error().message;
-        EXPECT_TRUE(saved->empty());
+        EXPECT_TRUE(saved->refused.empty());
         EXPECT_EQ(read_file(config_dir / "mirthlode.toml"), c.after) << (c.before ? c.before : "(no file)");
     }
 }
@@ -79,9 +79,9 @@ TEST(SaveMcpConfig, ManyServersInOneWrite) {
         dir.path(), {edit_of("a", Names{{"claude"}}, false), edit_of("b", Names{{"codex"}}, true),
                      edit_of("c", {}, true, 9)});
     ASSERT_TRUE(saved) << saved.error().message;
-    ASSERT_EQ(saved->size(), 1u);
-    EXPECT_EQ((*saved)[0].server, "b");
-    EXPECT_EQ((*saved)[0].message, "mcp.b.tweaks in mirthlode.toml is not a table — left untouched");
+    ASSERT_EQ(saved->refused.size(), 1u);
+    EXPECT_EQ(saved->refused[0].server, "b");
+    EXPECT_EQ(saved->refused[0].message, "mcp.b.tweaks in mirthlode.toml is not a table — left untouched");
     EXPECT_EQ(read_file(file),
               "# mine\n[mcp.b]\ntweaks = 3\n\n[mcp.a]\nagents = [\"claude\"]\n\n[mcp.c.tweaks.codex]\ntimeout = 9\n");
 
@@ -124,8 +124,8 @@ TEST(SaveMcpConfig, RefusalsLeaveTheFileAlone) {
         std::string message;
         if (!saved) {
             message = saved.error().message;
-        } else if (saved->size() == 1) {
-            message = (*saved)[0].message;
+        } else if (saved->refused.size() == 1) {
+            message = saved->refused[0].message;
         }
         if (message.rfind(file.string(), 0) == 0) message.erase(0, file.string().size());
         EXPECT_EQ(message, error) << text;

@@ -202,6 +202,16 @@ TEST(AcquireRunLock, HoldsTheCommonsAndTheHomeWhereverTheyAreReachedFrom) {
     }
     EXPECT_EQ(read_file(dir / "new/agents/mcp.json"), "{}");
     EXPECT_FALSE(fs::exists(dir / "missing"));
+    // A missing state directory left alone: the home alone keeps the runs
+    // apart, whichever of them makes the directory.
+    {
+        auto held = core::acquire_lock(context("unmade", dir / "commons", dir / "home"), 0ms,
+                                       core::MissingCommons::left_alone, core::MissingState::left_alone);
+        ASSERT_EQ(held.kind, Kind::acquired);
+        EXPECT_FALSE(fs::exists(dir / "unmade"));
+        EXPECT_EQ(core::acquire_lock(context("unmade", dir / "other", dir / "home"), 0ms).kind, Kind::timed_out);
+    }
+    EXPECT_TRUE(fs::exists(dir / "unmade/lock"));
 }
 
 }  // namespace

@@ -159,22 +159,40 @@ TEST(McpAdoptCommons, AKilledRunThenARerunEndsWhereOneCleanRunEnds) {
 }
 
 // A run that waited for the lock adopts what the agents hold once it has
-// it: a server removed meanwhile is no candidate, one added meanwhile is.
+// it: a server removed meanwhile is no candidate, one added meanwhile is,
+// also when the agent held none before.
 TEST(McpAdoptCommons, CandidatesAreGatheredUnderTheLock) {
-    Home h;
-    fs::create_directories(h / ".claude");
-    write_file(h / ".claude.json", R"({"mcpServers": {"x": {"command": "x"}}})");
-    h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
-    HeldLock held(h);
-    auto waiting = std::async(std::launch::async, [&] { return h.run({"mcp", "adopt", "--all"}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    write_file(h / ".claude.json", R"({"mcpServers": {"y": {"command": "y"}, "z": {"command": "z"}}})");
-    held.release();
-    auto r = waiting.get();
-    EXPECT_EQ(r.out, "adopted y from claude\nadopted z from claude\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(read_file(h / ".agents/mcp.json").find("\"x\""), std::string::npos);
+    struct Case {
+        const char* before;
+        const char* after;
+        const char* out;
+        const char* commons;
+    };
+    const std::vector<Case> cases = {
+        {R"({"mcpServers": {"x": {"command": "x"}}})",
+         R"({"mcpServers": {"y": {"command": "y"}, "z": {"command": "z"}}})", "adopted y from claude\nadopted z from claude\n",
+         "{\n  \"mcpServers\": {\n    \"y\": {\n      \"command\": \"y\"\n    },\n    \"z\": {\n      \"command\": \"z\"\n"
+         "    }\n  }\n}\n"},
+        {"", R"({"mcpServers": {"y": {"command": "y"}}})", "adopted y from claude\n",
+         "{\n  \"mcpServers\": {\n    \"y\": {\n      \"command\": \"y\"\n    }\n  }\n}\n"},
+    };
+    for (const Case& c : cases) {
+        Home h;
+        fs::create_directories(h / ".claude");
+        write_file(h / ".claude.json", c.before);
+        h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
+        HeldLock held(h);
+        auto waiting = std::async(std::launch::async, [&] { return h.run({"mcp", "adopt", "--all"}); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        write_file(h / ".claude.json", c.after);
+        held.release();
+        auto r = waiting.get();
+        EXPECT_EQ(r.out, c.out) << c.before;
+        EXPECT_EQ(r.err, "") << c.before;
+        EXPECT_EQ(r.code, 0) << c.before;
+        EXPECT_EQ(read_file(h / ".agents/mcp.json"), c.commons) << c.before;
+        EXPECT_FALSE(fs::exists(h / ".config/mirthlode")) << c.before;
+    }
 }
 
 // With nothing to change a run writes and creates nothing, however often
@@ -220,6 +238,16 @@ TEST(McpAdoptCommons, OnlyWhatWasSavedIsReportedAsAdopted) {
     EXPECT_EQ(r.out, "not adopted: a, b\n");
     EXPECT_EQ(r.err, "error: cannot write " + (h / ".agents/mcp.json").string() + ": not a regular file\n");
     EXPECT_EQ(r.code, 1);
+    // The Tweak written for `a` goes again with it: a list or a Tweak left
+    // for a server the Commons lacks would shape it when a later run adopts
+    // it. A file that was there is put back as it was.
+    EXPECT_FALSE(fs::exists(h / ".config/mirthlode/mirthlode.toml"));
+    write_file(h / ".config/mirthlode/mirthlode.toml", "# mine\r\n[targets]\r\npi = false\r\n");
+    r = h.run({"mcp", "adopt", "--all"});
+    EXPECT_EQ(r.out, "not adopted: a, b\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(read_file(h / ".config/mirthlode/mirthlode.toml"), "# mine\r\n[targets]\r\npi = false\r\n");
+    fs::remove_all(h / ".config");
 
     // mirthlode.toml cannot be written: the server it had to scope is not
     // adopted, the one that needs nothing there is.

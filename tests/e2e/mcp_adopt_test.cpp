@@ -156,7 +156,8 @@ TEST(McpAdopt, Refusals) {
 }
 
 // A server taken from every agent that has an MCP file in one run is not
-// left scoped to the first of them; a list written before the run stays.
+// left scoped to the first of them, and no scope is named for it; a list
+// written before the run stays.
 TEST(McpAdopt, FromEveryAgentInOneRunLeavesNoShortAllowlist) {
     Home h;
     fs::create_directories(h / ".claude");
@@ -167,9 +168,7 @@ TEST(McpAdopt, FromEveryAgentInOneRunLeavesNoShortAllowlist) {
     auto r = h.run({"mcp", "adopt", "--all"});
     EXPECT_EQ(r.out,
               "adopted fs from claude\n"
-              "  scoped to claude — remove the allowlist in mirthlode.toml to share it\n"
               "adopted old from claude\n"
-              "  scoped to claude — remove the allowlist in mirthlode.toml to share it\n"
               "fs is already in the Commons\n"
               "  note: `fs`: startup_timeout_sec has no place in the standard shape and was kept as a Tweak for this agent alone\n"
               "old is already in the Commons\n");
@@ -180,6 +179,37 @@ TEST(McpAdopt, FromEveryAgentInOneRunLeavesNoShortAllowlist) {
     auto list = h.run({"mcp", "list"});
     EXPECT_EQ(list.out, "fs  (Commons)\n  managed    claude\n  managed    codex\nold  (Commons)\n  managed    claude\n  managed    codex\n");
     EXPECT_EQ(list.code, 0);
+}
+
+// A server taken from several agents in one run has its scope named once,
+// after the last agent it was taken from, as the list written: none when
+// every agent gave it, and an agent whose copy was refused is not in it.
+TEST(McpAdopt, AScopeIsNamedOnceAsWritten) {
+    Home h;
+    fs::create_directories(h / ".claude");
+    write_file(h / ".claude.json",
+               R"({"mcpServers": {"all": {"command": "a"}, "two": {"command": "t"}, "part": {"command": "p"}}})");
+    write_file(h / ".codex/config.toml", "[mcp_servers.all]\ncommand = \"a\"\n\n[mcp_servers.part]\ncommand = \"q\"\n");
+    write_file(h / ".gemini/settings.json", R"({"mcpServers": {"all": {"command": "a"}, "two": {"command": "t"}}})");
+    auto r = h.run({"mcp", "adopt", "--all"});
+    EXPECT_EQ(r.out,
+              "adopted all from claude\n"
+              "adopted two from claude\n"
+              "adopted part from claude\n"
+              "  scoped to claude — remove the allowlist in mirthlode.toml to share it\n"
+              "all is already in the Commons\n"
+              "all is already in the Commons\n"
+              "two is already in the Commons\n"
+              "  scoped to claude, gemini — remove the allowlist in mirthlode.toml to share it\n");
+    EXPECT_EQ(r.err,
+              "error: `part` differs from the Commons copy — merge it by hand; mirthlode will not choose which side to "
+              "discard\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(read_file(h / ".config/mirthlode/mirthlode.toml"),
+              "[mcp.two]\nagents = [\"claude\", \"gemini\"]\n\n[mcp.part]\nagents = [\"claude\"]\n");
+    EXPECT_EQ(read_file(h / ".agents/mcp.json"),
+              "{\n  \"mcpServers\": {\n    \"all\": {\n      \"command\": \"a\"\n    },\n    \"two\": {\n      \"command\": "
+              "\"t\"\n    },\n    \"part\": {\n      \"command\": \"p\"\n    }\n  }\n}\n");
 }
 
 }  // namespace

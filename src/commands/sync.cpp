@@ -165,11 +165,16 @@ void SectionWriter::mcp_section(const mcp::McpPlan& plan) {
 }
 
 void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
-    for (const auto& item : items) {
-        if (item.state != mcp::McpState::disabled) continue;
-        auto removed = core::remove_config_entry(item.file, item.servers_key, item.toml, item.server);
+    // The plan found these entries mirthlode's: each file loses them in one write.
+    auto disabled = [](const mcp::McpItem& item) { return item.state == mcp::McpState::disabled; };
+    for (const auto& group : util::group_in_order(items, disabled, &mcp::McpItem::file)) {
+        const mcp::McpItem& first = *group.front();
+        std::vector<std::string> names;
+        for (const mcp::McpItem* item : group) names.push_back(item->server);
+        auto removed = core::remove_config_entries(first.file, first.servers_key, first.toml, names,
+                                                   [](const std::string&, const json::Value&) { return true; });
         if (removed) {
-            ++changes_;
+            changes_ += group.size();
         } else {
             reporter_.report_error(removed.error().message);
         }

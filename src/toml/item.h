@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -92,6 +93,9 @@ public:
     // header of a removed table and apart from it (a blank line between)
     // stay in their place: they belong to what comes before, not to it.
     bool remove_keeping_comments(std::string_view key);
+    // remove_keeping_comments for every key that `goes` says yes to, in one
+    // pass over the table; returns how many were removed.
+    std::size_t remove_keeping_comments(const std::function<bool(std::string_view)>& goes);
 
     // Takes over the comments and blank lines before `old`'s header, its
     // header line as written with what follows on that line, and its place
@@ -119,6 +123,8 @@ private:
     friend class Parser;
     friend class Renderer;
     void reindex();
+    // Keeps what remove_keeping_comments keeps of `item`, about to be removed.
+    void keep_comments_of(const Item& item);
     // What stays in the document when this table (with every table under it)
     // is taken out: the comment lines that stand above its first header and
     // apart from it, before the last blank line there. An empty table without

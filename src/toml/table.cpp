@@ -83,14 +83,30 @@ bool Table::remove(std::string_view key) {
     return false;
 }
 
-bool Table::remove_keeping_comments(std::string_view key) {
-    const Item* item = get(key);
-    if (!item) return false;
-    if (const Table* table = item->as_table()) {
+void Table::keep_comments_of(const Item& item) {
+    if (const Table* table = item.as_table()) {
         Table rest = table->detached_comments();
         if (!rest.decor_.empty()) kept_comments_.push_back(std::move(rest));
     }
+}
+
+bool Table::remove_keeping_comments(std::string_view key) {
+    const Item* item = get(key);
+    if (!item) return false;
+    keep_comments_of(*item);
     return remove(key);
+}
+
+std::size_t Table::remove_keeping_comments(const std::function<bool(std::string_view)>& goes) {
+    const std::size_t before = entries_.size();
+    std::erase_if(entries_, [&](const std::unique_ptr<Entry>& entry) {
+        if (!goes(entry->key())) return false;
+        keep_comments_of(entry->item());
+        return true;
+    });
+    const std::size_t removed = before - entries_.size();
+    if (removed > 0) reindex();
+    return removed;
 }
 
 void Table::reindex() {

@@ -17,6 +17,7 @@
 #include "fanout/instructions.h"
 #include "fanout/link.h"
 #include "fanout/render.h"
+#include "mcp/plan.h"
 #include "mcp/servers.h"
 #include "platform/platform.h"
 
@@ -55,8 +56,9 @@ std::optional<core::Target> resolve_agent(const std::string& name, const core::C
 
 class Reverter {
 public:
-    Reverter(const core::RunContext& ctx, core::Reporter& reporter, const core::Target& target)
-        : ctx_(ctx), reporter_(reporter), target_(target) {
+    Reverter(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+             const core::Target& target)
+        : ctx_(ctx), config_(config), reporter_(reporter), target_(target) {
         if (auto real = platform::final_path(ctx.commons)) commons_real_ = *real;
     }
 
@@ -72,6 +74,7 @@ private:
     std::string shown(const fs::path& path) const { return fanout::shown_from_home(path, ctx_.home); }
 
     const core::RunContext& ctx_;
+    const core::Config& config_;
     core::Reporter& reporter_;
     const core::Target& target_;
     std::optional<fs::path> commons_real_;
@@ -152,15 +155,23 @@ void Reverter::mcp_servers() {
         return;
     }
     const fs::path file = ctx_.home / spec.mcp_file;
-    const bool toml = spec.config_format == core::ConfigFormat::toml;
-    for (const auto& entry : *servers) {
-        auto removed = core::remove_config_entry(file, spec.servers_key, toml, entry.name);
-        if (!removed) {
-            reporter_.report_error(removed.error().message);
-        } else if (removed->removed) {
-            reporter_.print_line("removed mcp server " + entry.name + " from " + shown(file));
-            ++count_;
-        }
+    std::vector<std::string> names;
+    names.reserve(servers->size());
+    for (const auto& entry : *servers) names.push_back(entry.name);
+    // Every server, enabled or not, whose entry here is mirthlode's; the
+    // user's own entry of a server not allowlisted for this agent stays.
+    auto ours = [&](const std::string& name, const json::Value& held) {
+        return mcp::is_mirthlode_entry(ctx_, config_, spec, target_.name, name, *servers->find(name), held);
+    };
+    auto removed = core::remove_config_entries(file, spec.servers_key, spec.config_format == core::ConfigFormat::toml,
+                                               names, ours);
+    if (!removed) {
+        reporter_.report_error(removed.error().message);
+        return;
+    }
+    for (const std::string& name : removed->names) {
+        reporter_.print_line("removed mcp server " + name + " from " + shown(file));
+        ++count_;
     }
 }
 
@@ -261,7 +272,7 @@ int revert(const core::RunContext& ctx, const core::Config& config, core::Report
     const std::optional<core::ProcessLock> lock = core::take_lock(ctx, reporter);
     if (!lock) return 1;
 
-    Reverter reverter(ctx, reporter, *target);
+    Reverter reverter(ctx, config, reporter, *target);
     reverter.links();
     if (target->spec != nullptr) {
         reverter.instructions();

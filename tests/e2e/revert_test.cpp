@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "support/support.h"
 
 using namespace testing_support;
@@ -248,6 +251,66 @@ TEST(Revert, HooksGoWhateverTheirDriftAndOneBadFileDoesNotStopTheRest) {
                               " is not valid JSON (line 1, column 4) — left untouched\n");
     EXPECT_EQ(claude.code, 1);
     EXPECT_EQ(read_file(h / ".claude/settings.json"), "{ not json");
+}
+
+// Thousands of Commons servers leave an agent's file in one read and one
+// write, whether revert takes them out or sync removes them as disabled:
+// the lines come in the Commons order and the user's own entries stay.
+TEST(Revert, ThousandsOfServersLeaveEachFileInOneWrite) {
+    constexpr int count = 3000;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* file;
+        std::string before;  // the user's part of the file
+        std::string after;
+        bool disabled;
+    };
+    const std::string codex = "# my codex\r\nmodel = \"o3\"\r\n\r\n[mcp_servers.mine]\r\ncommand = \"m\"\r\n";
+    const std::string claude = "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"mine\": {\n      \"command\": \"m\"\n    }";
+    const std::vector<Case> cases = {
+        {"revert claude", {"revert", "claude"}, ".claude.json", claude, claude + "\n  }\n}", false},
+        {"revert codex", {"revert", "codex"}, ".codex/config.toml", codex, codex, false},
+        {"sync, every server disabled", {"sync"}, ".claude.json", claude, claude + "\n  }\n}", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / ".codex");
+        const bool toml = std::string(c.file).ends_with(".toml");
+        std::string commons = "{\"mcpServers\": {";
+        std::string file = c.before;
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "s%04d", i);
+            const std::string n = std::to_string(i);
+            commons += std::string(i ? ", " : "") + "\"" + name + "\": {\"command\": \"c" + n + "\"" +
+                       (c.disabled ? ", \"disabled\": true}" : "}");
+            file += toml ? "\r\n[mcp_servers." + std::string(name) + "]\r\ncommand = \"c" + n + "\"\r\n"
+                         : ",\n    \"" + std::string(name) + "\": {\n      \"command\": \"c" + n + "\"\n    }";
+            out += c.disabled ? "  disabled  " + std::string(name) + " → claude — disabled in the Commons — will be removed\n"
+                              : "removed mcp server " + std::string(name) + " from " + c.file + "\n";
+        }
+        if (!toml) file += "\n  }\n}";
+        write_file(h / ".agents/mcp.json", commons + "}}");
+        write_file(h / c.file, file);
+        disable(h, c.disabled ? "codex = false\n" : "claude = false\ncodex = false\n");
+        out = c.disabled ? "mcp (mcp.json)\n" + out + "  foreign   mine → claude — not in the Commons — left alone\n\n"
+                           "3000 changes made.\n"
+                         : out + "\n3000 removals made.\n";
+
+        const auto start = std::chrono::steady_clock::now();
+        auto r = h.run(c.args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(r.out == out) << r.out.substr(0, 400);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(h / c.file), c.after);
+        // A write per server takes many seconds here; one write per file, a fraction of one.
+        EXPECT_LT(took, std::chrono::seconds(5));
+    }
 }
 
 }  // namespace

@@ -313,4 +313,53 @@ TEST(Revert, ThousandsOfServersLeaveEachFileInOneWrite) {
     }
 }
 
+// revert keeps what the user had in the hook settings: an event list or a
+// group that was empty already stays; only what the removal itself empties
+// goes.
+TEST(Revert, KeepsTheUsersEmptyHookListsAndGroups) {
+    struct Case {
+        const char* name;
+        const char* hook_file;  // in the Commons hooks directory
+        std::string hook;
+        std::string settings;  // the user's
+        std::string after;     // after sync and revert
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"an empty event list and an empty group under other events", "Stop.toml",
+         "[[hook]]\ncommand = \"notify-send done\"\n",
+         R"({"hooks": {"PreToolUse": [ ], "PostToolUse": [{"matcher": "Bash", "hooks": []}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [],\n    \"PostToolUse\": [\n      {\n        \"matcher\": \"Bash\",\n"
+         "        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the Stop hook notify-send done from .claude/settings.json\n\n1 removal made.\n"},
+        {"empty groups beside the removed one", "PreToolUse.toml", "[[hook]]\ncommand = \"lint.sh\"\nmatcher = \"Edit\"\n",
+         R"({"hooks": {"PreToolUse": [{"matcher": "Bash", "hooks": []}, {"matcher": "Write", "hooks": [ ]}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"matcher\": \"Bash\",\n        \"hooks\": []\n"
+         "      },\n      {\n        \"matcher\": \"Write\",\n        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the PreToolUse hook lint.sh from .claude/settings.json\n\n1 removal made.\n"},
+        {"the user's entry and an empty group in the same event", "Stop.toml", "[[hook]]\ncommand = \"lint.sh\"\n",
+         R"({"hooks": {"PreToolUse": [ ], "Stop": [{"hooks": [{"type": "command", "command": "mine.sh"}]},)"
+         R"( {"matcher": "Edit", "hooks": []}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [],\n    \"Stop\": [\n      {\n        \"hooks\": [\n          {\n"
+         "            \"type\": \"command\",\n            \"command\": \"mine.sh\"\n          }\n        ]\n      },\n"
+         "      {\n        \"matcher\": \"Edit\",\n        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the Stop hook lint.sh from .claude/settings.json\n\n1 removal made.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/hooks" / c.hook_file, c.hook);
+        write_file(h / ".claude/settings.json", c.settings);
+        auto synced = h.run({"sync"});
+        ASSERT_EQ(synced.code, 0) << synced.err;
+        disable(h, "claude = false\n");
+        auto r = h.run({"revert", "claude"});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(h / ".claude/settings.json"), c.after);
+        EXPECT_EQ(h.run({"revert", "claude"}).out, "nothing of mirthlode's in claude — nothing to revert\n");
+    }
+}
+
 }  // namespace

@@ -72,6 +72,12 @@ void SectionWriter::act(const std::string& line, Apply apply, OnError on_error) 
 }
 
 void SectionWriter::link_section(const LinkSection& section) {
+    // What stands in a surface that could not be examined is not known:
+    // nothing is made over it.
+    if (section.error) {
+        reporter_.report_error(*section.error);
+        return;
+    }
     LinkApplier applier;
     bool header = false;
     for (const auto& entry : section.entries) {
@@ -267,6 +273,9 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
     SectionWriter writer(ctx, reporter, dry_run);
     if (!plan.errors.empty()) {
         writer.errors(plan.errors);
+        for (const auto& section : plan.link_sections) {
+            if (section.error) writer.errors({*section.error});
+        }
         writer.errors(plan.mcp.read_errors);
         writer.errors(plan.hooks.settings_errors);
     } else {

@@ -118,7 +118,8 @@ void Reverter::remove_link(const fs::path& path) {
 }
 
 void Reverter::remove_if_ours(const fs::path& path, const fs::path& base) {
-    const fanout::EntryClass found = fanout::classify_entry(path, ctx_.commons, base);
+    // A link of mirthlode's goes whatever it leads to: whether it dangles is not asked.
+    const fanout::EntryClass found = fanout::classify_entry(path, ctx_.commons, base, false);
     if (const auto* unreadable = std::get_if<fanout::Unreadable>(&found)) {
         reporter_.report_error(fanout::cannot_read_text(path, unreadable->error));
         return;

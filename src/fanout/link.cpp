@@ -136,7 +136,7 @@ std::string cannot_list_text(const fs::path& dir, std::error_code error) {
     return "cannot list " + dir.string() + ": " + error.message();
 }
 
-EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base) {
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base, bool find_dangling) {
     // One call tells all: the text of a link, "invalid argument" for anything
     // else that stands there, or why nothing can be seen.
     auto text = platform::read_link(path);
@@ -157,7 +157,7 @@ EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::
     if (base != parent) resolved = into_commons(base);
     if (!resolved) resolved = into_commons(parent);
     if (!resolved) return ForeignLink{};
-    return OurLink{*text, *resolved, target_is_gone(path)};
+    return OurLink{*text, *resolved, find_dangling && target_is_gone(path)};
 }
 
 namespace {
@@ -409,7 +409,8 @@ util::Result<std::vector<LinkEntry>> find_leftover_links(const fs::path& directo
     const fs::path base = link_base(directory, root);
     for (const auto& name : *names) {
         fs::path link = join_name(directory, name);
-        const EntryClass found = classify_entry(link, root, base);
+        // A leftover goes whatever it leads to.
+        const EntryClass found = classify_entry(link, root, base, false);
         if (std::holds_alternative<OurLink>(found)) {
             plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::duplicate});
         } else if (const auto* failed = std::get_if<Unreadable>(&found)) {

@@ -88,8 +88,11 @@ fs::path real_directory(const fs::path& dir);
 
 // Tries `base` (the place the link's directory really is; see link_base)
 // first, then the link's own directory. Only "no such file" and "not a
-// directory" mean absent; any other failure to look is Unreadable.
-EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base);
+// directory" mean absent; any other failure to look is Unreadable. Whether
+// a link of the Commons is dangling costs a look at what it leads to, taken
+// only with `find_dangling`; without, `dangling` is false.
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base,
+                          bool find_dangling = true);
 
 // "cannot read {path}: {reason}", for an entry that cannot be looked at.
 std::string cannot_read_text(const fs::path& path, std::error_code error);

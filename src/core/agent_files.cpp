@@ -239,6 +239,8 @@ util::Result<json::Value> read_config_table(const fs::path& path, std::string_vi
 
 util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
                                                    const std::vector<std::string>& names, const EntryTest& goes) {
+    // Nothing asked: the file is not even read.
+    if (names.empty()) return RemovedEntries{};
     return toml ? remove_toml_entries(path, key, names, goes) : remove_json_entries(path, key, names, goes);
 }
 

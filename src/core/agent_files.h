@@ -82,7 +82,8 @@ struct RemovedEntries {
 
 // Removes from the table under `key` every entry among `names` that `goes`
 // says yes to, in one read of the file and at most one write of it. Names
-// the table does not hold, and entries `goes` keeps, stay as they are.
+// the table does not hold, and entries `goes` keeps, stay as they are. With
+// no names the file is not read.
 util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
                                                    const std::vector<std::string>& names, const EntryTest& goes);
 

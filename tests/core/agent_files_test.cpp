@@ -224,6 +224,8 @@ TEST_F(AgentFiles, RemovingSeveralEntriesAtOnce) {
          false, {"a", "b", "gone", "c", "keep", "a"}, {"a", "b", "c"}},
         {"toml", toml_text, true, {"c", "keep", "b", "a", "gone", "c"}, {"c", "b", "a"}},
         {"nothing ours", R"({"mcpServers": {"keep": {"command": "mine"}}})", false, {"keep", "gone"}, {}},
+        // Nothing asked: a file that cannot be parsed is not even read.
+        {"nothing asked", "{ not json", false, {}, {}},
     };
     // The entry whose command is "mine" is the user's.
     auto ours = [](const std::string&, const json::Value& entry) { return entry.value("command", "") != "mine"; };

@@ -502,7 +502,12 @@ void Adopter::fan_out_family(const Adoption& adoption) {
         for (const auto& surface : target.surfaces) {
             if (surface.family != family) continue;
             const std::string where = target.name + " (" + surface.dir + ")";
-            for (const auto& planned : fanout::plan_links_of(ctx_.home / surface.dir, ctx_.commons, {entry})) {
+            auto links = fanout::plan_links_of(ctx_.home / surface.dir, ctx_.commons, {entry});
+            if (!links) {
+                reporter_.report_error(links.error().message);
+                continue;
+            }
+            for (const auto& planned : *links) {
                 if (!planned.expected || normalize_path(planned.link) == path_) continue;
                 fanout::LinkState state = planned.state;
                 if (stand_in && state == fanout::LinkState::variant && fanout::same_content(planned.link, path_)) {

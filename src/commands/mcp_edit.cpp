@@ -49,8 +49,8 @@ std::optional<mcp::McpServers> lock_and_reload(const core::RunContext& ctx, core
 }
 
 void remove_from_agents(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
-                        const std::string& name) {
-    for (auto& removal : mcp::remove_from_agents(ctx.home, core::select_targets(ctx.home, config), name)) {
+                        const std::string& name, const mcp::McpServer& server) {
+    for (auto& removal : mcp::remove_from_agents(ctx, config, core::select_targets(ctx.home, config), name, server)) {
         if (!removal.outcome) {
             reporter.report_error(removal.outcome.error().message);
         } else if (removal.outcome->removed) {
@@ -93,6 +93,17 @@ bool already(core::Reporter& reporter, const mcp::McpServers& servers, const std
     return true;
 }
 
+// mirthlode.toml read again under the lock: another run may have changed a
+// server's allowlist or Tweaks since this one started.
+std::optional<core::Config> reload_config(const core::RunContext& ctx, core::Reporter& reporter) {
+    auto settings = core::load_config(ctx.config_dir);
+    if (!settings) {
+        reporter.report_error(settings.error().message);
+        return std::nullopt;
+    }
+    return std::move(*settings);
+}
+
 bool report_all(core::Reporter& reporter, const std::vector<std::string>& texts) {
     for (const auto& text : texts) reporter.report_error(text);
     return !texts.empty();
@@ -100,15 +111,17 @@ bool report_all(core::Reporter& reporter, const std::vector<std::string>& texts)
 
 }  // namespace
 
-int mcp_remove(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+int mcp_remove(const core::RunContext& ctx, const core::Config& /*config*/, core::Reporter& reporter,
                const std::string& name) {
     constexpr const char* verb = "removes";
     if (!load_holding(ctx, reporter, name, verb)) return 1;
     std::optional<core::ProcessLock> lock;
     auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
     if (!servers) return 1;
+    const auto settings = reload_config(ctx, reporter);
+    if (!settings) return 1;
 
-    remove_from_agents(ctx, config, reporter, name);
+    remove_from_agents(ctx, *settings, reporter, name, *servers->find(name));
     if (auto removed = core::remove_mcp_settings(ctx.config_dir, name); !removed) {
         reporter.report_error(removed.error().message);
     }
@@ -118,7 +131,7 @@ int mcp_remove(const core::RunContext& ctx, const core::Config& config, core::Re
     return exit_code(reporter);
 }
 
-int mcp_disable(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+int mcp_disable(const core::RunContext& ctx, const core::Config& /*config*/, core::Reporter& reporter,
                 const std::string& name) {
     constexpr const char* verb = "disables";
     auto first = load_holding(ctx, reporter, name, verb);
@@ -128,8 +141,10 @@ int mcp_disable(const core::RunContext& ctx, const core::Config& config, core::R
     auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
     if (!servers) return 1;
     if (already(reporter, *servers, name, true)) return 0;
+    const auto settings = reload_config(ctx, reporter);
+    if (!settings) return 1;
 
-    remove_from_agents(ctx, config, reporter, name);
+    remove_from_agents(ctx, *settings, reporter, name, *servers->find(name));
     (*servers->find(name))["disabled"] = true;
     if (!save(ctx, reporter, *servers)) return 1;
     reporter.print_line("disabled " + name + " — definition kept; enable restores it everywhere");
@@ -152,11 +167,8 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     if (!servers) return 1;
     if (already(reporter, *servers, name, false)) return 0;
     // The definition, the allowlists and the Tweaks as they are now, under the lock.
-    auto settings = core::load_config(ctx.config_dir);
-    if (!settings) {
-        reporter.report_error(settings.error().message);
-        return 1;
-    }
+    const auto settings = reload_config(ctx, reporter);
+    if (!settings) return 1;
     mcp::McpServer enabled = without_disabled(*servers->find(name));
     const mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled);
     if (report_all(reporter, plan.errors)) return 1;

@@ -17,6 +17,7 @@
 #include "fanout/instructions.h"
 #include "fanout/link.h"
 #include "fanout/render.h"
+#include "mcp/plan.h"
 #include "mcp/servers.h"
 #include "platform/platform.h"
 
@@ -25,17 +26,6 @@ namespace commands {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The paths of the directory's entries in byte order of their names; none
-// when the directory cannot be listed. Files, directories and links alike.
-std::vector<fs::path> list_dir_sorted(const fs::path& dir) {
-    std::vector<fs::path> paths;
-    auto names = platform::list_directory(dir);
-    if (!names) return paths;
-    std::sort(names->begin(), names->end());
-    for (const auto& name : *names) paths.push_back(dir / name);
-    return paths;
-}
 
 std::string write_error_text(const fs::path& path, std::error_code error) {
     return "cannot write " + path.string() + ": " + error.message();
@@ -55,8 +45,9 @@ std::optional<core::Target> resolve_agent(const std::string& name, const core::C
 
 class Reverter {
 public:
-    Reverter(const core::RunContext& ctx, core::Reporter& reporter, const core::Target& target)
-        : ctx_(ctx), reporter_(reporter), target_(target) {
+    Reverter(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
+             const core::Target& target)
+        : ctx_(ctx), config_(config), reporter_(reporter), target_(target) {
         if (auto real = platform::final_path(ctx.commons)) commons_real_ = *real;
     }
 
@@ -68,33 +59,78 @@ public:
     int summary();
 
 private:
-    bool remove_link(const fs::path& path);
+    // The directory's entries in byte order of their names, files,
+    // directories and links alike; none when it does not exist. One that
+    // cannot be listed is reported, and gives nothing.
+    std::optional<std::vector<platform::DirEntry>> list_sorted(const fs::path& dir);
+    // True when `dir` really lies in the Commons (an agent directory that is
+    // a link into it): it holds the Commons' own entries, never fan-out links.
+    bool lies_in_commons(const fs::path& dir) const;
+    // Removes every fan-out link of `dir`.
+    void remove_links_in(const fs::path& dir);
+    void remove_link(const fs::path& path);
+    // Removes `path` when it is a link of mirthlode's; `base` is where the
+    // link texts of its directory are followed from (fanout::link_base).
+    void remove_if_ours(const fs::path& path, const fs::path& base);
     std::string shown(const fs::path& path) const { return fanout::shown_from_home(path, ctx_.home); }
 
     const core::RunContext& ctx_;
+    const core::Config& config_;
     core::Reporter& reporter_;
     const core::Target& target_;
     std::optional<fs::path> commons_real_;
     std::uint64_t count_ = 0;
 };
 
-bool Reverter::remove_link(const fs::path& path) {
-    const fs::path dir = path.parent_path();
-    // A directory that really lies in the Commons (an agent directory that
-    // is a link into it) holds the Commons' own entries, never fan-out links.
-    if (commons_real_) {
-        auto real = platform::final_path(dir);
-        if (real && fanout::is_under(*real, *commons_real_)) return false;
+std::optional<std::vector<platform::DirEntry>> Reverter::list_sorted(const fs::path& dir) {
+    auto entries = platform::list_directory_entries(dir);
+    if (!entries) {
+        if (fanout::names_nothing(entries.error())) return std::vector<platform::DirEntry>();
+        reporter_.report_error(fanout::cannot_list_text(dir, entries.error()));
+        return std::nullopt;
     }
-    const fanout::EntryClass found = fanout::classify_entry(path, ctx_.commons, fanout::link_base(dir, ctx_.commons));
-    if (!std::holds_alternative<fanout::OurLink>(found)) return false;
+    std::sort(entries->begin(), entries->end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    return std::move(*entries);
+}
+
+bool Reverter::lies_in_commons(const fs::path& dir) const {
+    if (!commons_real_) return false;
+    auto real = platform::final_path(dir);
+    return real && fanout::is_under(*real, *commons_real_);
+}
+
+void Reverter::remove_links_in(const fs::path& dir) {
+    const auto entries = list_sorted(dir);
+    if (!entries || entries->empty() || lies_in_commons(dir)) return;
+    // Where the directory's link texts are followed from, worked out once.
+    const fs::path base = fanout::link_base(dir, ctx_.commons);
+    for (const platform::DirEntry& entry : *entries) {
+        // What the listing already knows to be a file or a directory is no link.
+        if (entry.kind && *entry.kind != platform::FileKind::symlink) continue;
+        remove_if_ours(dir / entry.name, base);
+    }
+}
+
+void Reverter::remove_link(const fs::path& path) {
+    const fs::path dir = path.parent_path();
+    if (lies_in_commons(dir)) return;
+    remove_if_ours(path, fanout::link_base(dir, ctx_.commons));
+}
+
+void Reverter::remove_if_ours(const fs::path& path, const fs::path& base) {
+    // A link of mirthlode's goes whatever it leads to: whether it dangles is not asked.
+    const fanout::EntryClass found = fanout::classify_entry(path, ctx_.commons, base, false);
+    if (const auto* unreadable = std::get_if<fanout::Unreadable>(&found)) {
+        reporter_.report_error(fanout::cannot_read_text(path, unreadable->error));
+        return;
+    }
+    if (!std::holds_alternative<fanout::OurLink>(found)) return;
     if (auto removed = platform::remove_file(path); !removed) {
         reporter_.report_error("cannot remove " + path.string() + ": " + removed.error().message());
-        return false;
+        return;
     }
     reporter_.print_line("removed " + shown(path));
     ++count_;
-    return true;
 }
 
 void Reverter::links() {
@@ -110,8 +146,7 @@ void Reverter::links() {
             spec->skills == core::SkillsMechanism::native && !spec->skills_dir.empty()) {
             dir = std::string(spec->skills_dir);
         }
-        if (!dir) continue;
-        for (const fs::path& path : list_dir_sorted(ctx_.home / *dir)) remove_link(path);
+        if (dir) remove_links_in(ctx_.home / *dir);
     }
 }
 
@@ -152,22 +187,34 @@ void Reverter::mcp_servers() {
         return;
     }
     const fs::path file = ctx_.home / spec.mcp_file;
-    const bool toml = spec.config_format == core::ConfigFormat::toml;
-    for (const auto& entry : *servers) {
-        auto removed = core::remove_config_entry(file, spec.servers_key, toml, entry.name);
-        if (!removed) {
-            reporter_.report_error(removed.error().message);
-        } else if (removed->removed) {
-            reporter_.print_line("removed mcp server " + entry.name + " from " + shown(file));
-            ++count_;
-        }
+    std::vector<std::string> names;
+    names.reserve(servers->size());
+    for (const auto& entry : *servers) names.push_back(entry.name);
+    // Every server, enabled or not, whose entry here is mirthlode's; the
+    // user's own entry of a server not allowlisted for this agent stays.
+    auto ours = [&](const std::string& name, const json::Value& held) {
+        return mcp::is_mirthlode_entry(ctx_, config_, spec, target_.name, name, *servers->find(name), held);
+    };
+    auto removed = core::remove_config_entries(file, spec.servers_key, spec.config_format == core::ConfigFormat::toml,
+                                               names, ours);
+    if (!removed) {
+        reporter_.report_error(removed.error().message);
+        return;
+    }
+    for (const std::string& name : removed->names) {
+        reporter_.print_line("removed mcp server " + name + " from " + shown(file));
+        ++count_;
     }
 }
 
 void Reverter::rendered_commands() {
     const core::AgentSpec& spec = *target_.spec;
     if (spec.commands != core::CommandsMechanism::render) return;
-    for (const fs::path& path : list_dir_sorted(ctx_.home / spec.commands_dir)) {
+    const fs::path dir = ctx_.home / spec.commands_dir;
+    const auto entries = list_sorted(dir);
+    if (!entries) return;
+    for (const platform::DirEntry& entry : *entries) {
+        const fs::path path = dir / entry.name;
         // Only regular files are read: a FIFO could block the run.
         auto meta = platform::metadata(path);
         if (!meta || !meta->is_regular()) continue;
@@ -261,7 +308,7 @@ int revert(const core::RunContext& ctx, const core::Config& config, core::Report
     const std::optional<core::ProcessLock> lock = core::take_lock(ctx, reporter);
     if (!lock) return 1;
 
-    Reverter reverter(ctx, reporter, *target);
+    Reverter reverter(ctx, config, reporter, *target);
     reverter.links();
     if (target->spec != nullptr) {
         reverter.instructions();

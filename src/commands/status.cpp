@@ -154,6 +154,16 @@ void report_all(core::Reporter& reporter, const std::vector<std::string>& texts)
     for (const auto& error : texts) reporter.report_error(error);
 }
 
+// What could not be read, section by section: the surfaces, the agents' MCP
+// files, their hook settings.
+void report_read_errors(core::Reporter& reporter, const SyncPlan& plan) {
+    for (const LinkSection& section : plan.link_sections) {
+        if (section.error) reporter.report_error(*section.error);
+    }
+    report_all(reporter, plan.mcp.read_errors);
+    report_all(reporter, plan.hooks.settings_errors);
+}
+
 }  // namespace
 
 int status(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter, bool json) {
@@ -166,12 +176,10 @@ int status(const core::RunContext& ctx, const core::Config& config, core::Report
     for (const auto& warning : plan.warnings) reporter.report_warning(warning);
     if (!plan.errors.empty()) {
         report_all(reporter, plan.errors);
-        report_all(reporter, plan.mcp.read_errors);
-        report_all(reporter, plan.hooks.settings_errors);
+        report_read_errors(reporter, plan);
         return 1;
     }
-    report_all(reporter, plan.mcp.read_errors);
-    report_all(reporter, plan.hooks.settings_errors);
+    report_read_errors(reporter, plan);
 
     const std::uint64_t actionable = actionable_count(plan);
     if (json) {

@@ -73,6 +73,12 @@ void SectionWriter::act(const std::string& line, Apply apply, OnError on_error) 
 }
 
 void SectionWriter::link_section(const LinkSection& section) {
+    // What stands in a surface that could not be examined is not known:
+    // nothing is made over it.
+    if (section.error) {
+        reporter_.report_error(*section.error);
+        return;
+    }
     LinkApplier applier;
     bool header = false;
     for (const auto& entry : section.entries) {
@@ -166,11 +172,16 @@ void SectionWriter::mcp_section(const mcp::McpPlan& plan) {
 }
 
 void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
-    for (const auto& item : items) {
-        if (item.state != mcp::McpState::disabled) continue;
-        auto removed = core::remove_config_entry(item.file, item.servers_key, item.toml, item.server);
+    // The plan found these entries mirthlode's: each file loses them in one write.
+    auto disabled = [](const mcp::McpItem& item) { return item.state == mcp::McpState::disabled; };
+    for (const auto& group : util::group_in_order(items, disabled, &mcp::McpItem::file)) {
+        const mcp::McpItem& first = *group.front();
+        std::vector<std::string> names;
+        for (const mcp::McpItem* item : group) names.push_back(item->server);
+        auto removed = core::remove_config_entries(first.file, first.servers_key, first.toml, names,
+                                                   [](const std::string&, const json::Value&) { return true; });
         if (removed) {
-            ++changes_;
+            changes_ += group.size();
         } else {
             reporter_.report_error(removed.error().message);
         }
@@ -269,6 +280,9 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
     SectionWriter writer(ctx, reporter, dry_run);
     if (!plan.errors.empty()) {
         writer.errors(plan.errors);
+        for (const auto& section : plan.link_sections) {
+            if (section.error) writer.errors({*section.error});
+        }
         writer.errors(plan.mcp.read_errors);
         writer.errors(plan.hooks.settings_errors);
     } else {

@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 #include <type_traits>
 #include <utility>
 
@@ -72,16 +74,43 @@ util::Result<json::Value> parse_json_text(const fs::path& path, const std::optio
     return std::move(*value);
 }
 
-util::Result<RemoveOutcome> remove_json_entry(const fs::path& path, std::string_view key, std::string_view name) {
+util::Result<RemovedEntries> remove_json_entries(const fs::path& path, std::string_view key,
+                                                 const std::vector<std::string>& names, const EntryTest& goes) {
     auto document = read_json_file(path);
     if (!document) return document.error();
-    if (!document->is_object()) return RemoveOutcome{};
+    if (!document->is_object()) return RemovedEntries{};
     auto member = document->find(key);
-    if (member == document->end() || !member->is_object()) return RemoveOutcome{};
-    if (member->erase(std::string(name)) == 0) return RemoveOutcome{};
+    if (member == document->end() || !member->is_object()) return RemovedEntries{};
+    auto& members = static_cast<json::Value::object_t::Container&>(member->get_ref<json::Value::object_t&>());
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) position.emplace(members[i].first, i);
+
+    RemovedEntries removed;
+    std::vector<bool> going(members.size(), false);
+    for (const std::string& name : names) {
+        auto found = position.find(name);
+        if (found == position.end() || going[found->second]) continue;
+        if (!goes(name, members[found->second].second)) continue;
+        going[found->second] = true;
+        removed.names.push_back(name);
+    }
+    if (removed.names.empty()) return removed;
+    // The members that stay, moved once into a table of their own, in order.
+    json::Value kept = json::Value::object();
+    auto& kept_members = static_cast<json::Value::object_t::Container&>(kept.get_ref<json::Value::object_t&>());
+    kept_members.reserve(members.size() - removed.names.size());
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (!going[i]) kept_members.emplace_back(members[i].first, std::move(members[i].second));
+    }
+    position.clear();
+    *member = std::move(kept);
     auto text = json::print_pretty(*document);
     if (!text) return util::error(serialise_error(path, text.error().message));
-    return write_back(path, *text);
+    auto written = write_back(path, *text);
+    if (!written) return written.error();
+    removed.written = std::move(written->written);
+    return removed;
 }
 
 util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view text) {
@@ -109,18 +138,33 @@ util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view
     return toml_table(path, *text, key);
 }
 
-util::Result<RemoveOutcome> remove_toml_entry(const fs::path& path, std::string_view key, std::string_view name) {
+util::Result<RemovedEntries> remove_toml_entries(const fs::path& path, std::string_view key,
+                                                 const std::vector<std::string>& names, const EntryTest& goes) {
     auto text = read_toml_document(path);
     if (!text) return text.error();
-    if (util::is_blank(*text)) return RemoveOutcome{};
+    if (util::is_blank(*text)) return RemovedEntries{};
     auto document = parse_toml(path, *text);
     if (!document) return document.error();
     toml::Table* table = nullptr;
     if (toml::Item* item = document->root().get(key)) table = item->as_table();
-    if (!table || !table->remove_keeping_comments(name)) return RemoveOutcome{};
+    if (!table) return RemovedEntries{};
+
+    RemovedEntries removed;
+    std::unordered_set<std::string> going;
+    for (const std::string& name : names) {
+        const toml::Item* entry = table->get(name);
+        if (!entry || going.count(name) != 0 || !goes(name, toml_item_to_json(*entry))) continue;
+        going.insert(name);
+        removed.names.push_back(name);
+    }
+    if (removed.names.empty()) return removed;
+    table->remove_keeping_comments([&](std::string_view name) { return going.count(std::string(name)) != 0; });
     // Rendered as read: a byte-order mark the file began with stays, as it
     // does on every other write of the file.
-    return write_back(path, document->render());
+    auto written = write_back(path, document->render());
+    if (!written) return written.error();
+    removed.written = std::move(written->written);
+    return removed;
 }
 
 }  // namespace
@@ -193,9 +237,19 @@ util::Result<json::Value> read_config_table(const fs::path& path, std::string_vi
     return toml ? read_toml_table(path, key) : read_json_table(path, key);
 }
 
+util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
+                                                   const std::vector<std::string>& names, const EntryTest& goes) {
+    // Nothing asked: the file is not even read.
+    if (names.empty()) return RemovedEntries{};
+    return toml ? remove_toml_entries(path, key, names, goes) : remove_json_entries(path, key, names, goes);
+}
+
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,
                                                 std::string_view name) {
-    return toml ? remove_toml_entry(path, key, name) : remove_json_entry(path, key, name);
+    auto removed = remove_config_entries(path, key, toml, {std::string(name)},
+                                         [](const std::string&, const json::Value&) { return true; });
+    if (!removed) return removed.error();
+    return RemoveOutcome{!removed->names.empty(), std::move(removed->written)};
 }
 
 std::string invalid_toml_text(std::string_view text, std::size_t offset) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "json/json.h"
 #include "platform/platform.h"
@@ -68,6 +70,22 @@ struct RemoveOutcome {
     bool removed = false;  // false: the entry was not there and nothing was written
     fs::path written;      // the file written, a link's target when `path` is a link
 };
+
+// Says whether the entry `name` of a table goes, given its value (for TOML,
+// as read_config_table converts it).
+using EntryTest = std::function<bool(const std::string& name, const json::Value& entry)>;
+
+struct RemovedEntries {
+    std::vector<std::string> names;  // the entries removed, in the order asked; none: nothing was written
+    fs::path written;                // the file written, a link's target when `path` is a link
+};
+
+// Removes from the table under `key` every entry among `names` that `goes`
+// says yes to, in one read of the file and at most one write of it. Names
+// the table does not hold, and entries `goes` keeps, stay as they are. With
+// no names the file is not read.
+util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
+                                                   const std::vector<std::string>& names, const EntryTest& goes);
 
 // Removes the entry `name` from the table under `key` and writes the file back.
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,

@@ -34,10 +34,9 @@ std::vector<RemovedHook> remove_commons_hooks(json::Value& hooks, const std::vec
         json::Value& groups = *found;
         const json::Value command = hook.command;
         if (!holds_command(groups, command)) continue;
-        for (json::Value& group : groups) {
-            if (holds_hook_list(group)) prune_hook_entries(group["hooks"], command);
-        }
-        drop_empty_hook_groups(groups);
+        // Only what this removal empties goes: the user's own empty groups
+        // and event lists stay.
+        remove_hook_command(groups, command);
         if (groups.empty()) hooks.erase(std::string(*event));
         removed.push_back({hook.event, hook.command});
     }

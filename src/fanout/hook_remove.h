@@ -17,8 +17,9 @@ struct RemovedHook {
 
 // Removes from `hooks` (the settings' hooks object) every entry holding the
 // command of a Commons hook under that hook's event as `agent` names it,
-// whatever its matcher or timeout. A group left empty goes, and so does an
-// event left without groups; everything else stays in its order. Returns
+// whatever its matcher or timeout. A group this leaves empty goes, and so
+// does an event it leaves without groups; a group or an event list that was
+// empty already stays, as does everything else, in its order. Returns
 // each (event, command) taken out, in the order of `commons`.
 std::vector<RemovedHook> remove_commons_hooks(json::Value& hooks, const std::vector<CommonsHook>& commons,
                                               std::string_view agent);

@@ -57,27 +57,32 @@ void prune_hook_entries(json::Value& entries, const json::Value& command) {
     entries = std::move(kept);
 }
 
-void drop_empty_hook_groups(json::Value& groups) {
-    if (!groups.is_array()) return;
-    json::Value kept = json::Value::array();
-    for (json::Value& group : groups) {
-        const bool emptied = holds_hook_list(group) && group.at("hooks").empty();
-        if (!emptied) kept.push_back(std::move(group));
-    }
-    groups = std::move(kept);
-}
+namespace {
 
-void remove_hook_command(json::Value& groups, const json::Value& command, std::string_view matcher) {
+// Prunes the command from every group `chosen` picks, and drops the groups
+// this empties; a group that was empty already stays.
+template <class Chosen>
+void remove_from_groups(json::Value& groups, const json::Value& command, Chosen chosen) {
     if (!groups.is_array()) return;
     json::Value kept = json::Value::array();
     for (json::Value& group : groups) {
-        if (holds_hook_list(group) && group_matcher(group) == matcher && !group.at("hooks").empty()) {
+        if (holds_hook_list(group) && chosen(group) && !group.at("hooks").empty()) {
             prune_hook_entries(group["hooks"], command);
             if (group.at("hooks").empty()) continue;
         }
         kept.push_back(std::move(group));
     }
     groups = std::move(kept);
+}
+
+}  // namespace
+
+void remove_hook_command(json::Value& groups, const json::Value& command, std::string_view matcher) {
+    remove_from_groups(groups, command, [matcher](const json::Value& group) { return group_matcher(group) == matcher; });
+}
+
+void remove_hook_command(json::Value& groups, const json::Value& command) {
+    remove_from_groups(groups, command, [](const json::Value&) { return true; });
 }
 
 }  // namespace fanout

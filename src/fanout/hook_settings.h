@@ -23,13 +23,13 @@ json::Value* get_hooks_key(json::Value& root);
 
 // Removes from one group's entries every copy of the command.
 void prune_hook_entries(json::Value& entries, const json::Value& command);
-// Removes from one event's groups those left with an empty "hooks" list.
-void drop_empty_hook_groups(json::Value& groups);
 
 // Removes every copy of the command from the groups of one event whose
 // matcher is `matcher` (the entries a Commons hook with that command and
 // matcher wrote), and the groups this leaves empty. Entries under other
 // matchers and groups that were empty already stay.
 void remove_hook_command(json::Value& groups, const json::Value& command, std::string_view matcher);
+// The same for the groups of every matcher.
+void remove_hook_command(json::Value& groups, const json::Value& command);
 
 }  // namespace fanout

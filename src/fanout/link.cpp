@@ -124,12 +124,27 @@ fs::path link_base(const fs::path& dir, const fs::path& target) {
     return *real;
 }
 
-EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base) {
-    auto meta = platform::symlink_metadata(path);
-    if (!meta) return Absent{};
-    if (!meta->is_symlink()) return Real{};
+bool names_nothing(std::error_code error) {
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
+std::string cannot_read_text(const fs::path& path, std::error_code error) {
+    return "cannot read " + path.string() + ": " + error.message();
+}
+
+std::string cannot_list_text(const fs::path& dir, std::error_code error) {
+    return "cannot list " + dir.string() + ": " + error.message();
+}
+
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base, bool find_dangling) {
+    // One call tells all: the text of a link, "invalid argument" for anything
+    // else that stands there, or why nothing can be seen.
     auto text = platform::read_link(path);
-    if (!text) return Real{};
+    if (!text) {
+        if (text.error() == std::errc::invalid_argument) return Real{};
+        if (names_nothing(text.error())) return Absent{};
+        return Unreadable{text.error()};
+    }
 
     const fs::path commons = normalize_path(root);
     auto into_commons = [&](const fs::path& dir) -> std::optional<fs::path> {
@@ -142,7 +157,7 @@ EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::
     if (base != parent) resolved = into_commons(base);
     if (!resolved) resolved = into_commons(parent);
     if (!resolved) return ForeignLink{};
-    return OurLink{*text, *resolved, target_is_gone(path)};
+    return OurLink{*text, *resolved, find_dangling && target_is_gone(path)};
 }
 
 namespace {
@@ -243,11 +258,6 @@ LinkState wanted_state(const EntryClass& found, const fs::path& link, const core
     return same_content(link, entry.path) ? LinkState::variant_identical : LinkState::variant;
 }
 
-// A failure to open a directory that says nothing can stand inside it.
-bool names_nothing(const std::error_code& error) {
-    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
-}
-
 // Within one directory, the byte order of the names.
 void sort_by_link(std::vector<LinkEntry>& entries) {
     auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link.native() < b.link.native(); };
@@ -286,21 +296,22 @@ private:
 
 }  // namespace
 
-std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
-                                  const std::vector<core::CommonsEntry>& entries) {
+util::Result<std::vector<LinkEntry>> plan_links(const fs::path& surface, const fs::path& root,
+                                                const std::vector<core::CommonsEntry>& entries) {
     std::size_t linked = 0;
     return plan_links(surface, root, entries, true, linked);
 }
 
 namespace {
 
-// The entries' own link paths, in the order given.
-void plan_wanted(const fs::path& surface, const fs::path& root, const fs::path& base,
-                 const std::vector<core::CommonsEntry>& entries, bool keep_linked, std::size_t& linked,
-                 std::vector<LinkEntry>& plan) {
+// The entries' own link paths, in the order given; `dir` is the surface
+// opened, or why it could not be.
+util::Status<> plan_wanted(const fs::path& surface, const util::IoResult<platform::Directory>& dir,
+                           const fs::path& root, const fs::path& base,
+                           const std::vector<core::CommonsEntry>& entries, bool keep_linked, std::size_t& linked,
+                           std::vector<LinkEntry>& plan) {
     ExpectedTexts expected_text(base);
     if (keep_linked) plan.reserve(entries.size());
-    auto dir = platform::open_directory(surface);
     // No directory there, or something that is not one: nothing stands at any
     // link path in it.
     const bool no_directory = !dir && names_nothing(dir.error());
@@ -321,27 +332,42 @@ void plan_wanted(const fs::path& surface, const fs::path& root, const fs::path& 
             continue;
         }
         fs::path link = join_name(surface, entry.file_name);
-        LinkState state = canonical ? LinkState::linked
-                          : absent  ? LinkState::missing
-                                    : wanted_state(classify_entry(link, root, base), link, entry, expected);
+        LinkState state = LinkState::missing;
+        if (canonical) {
+            state = LinkState::linked;
+        } else if (!absent) {
+            const EntryClass found = classify_entry(link, root, base);
+            if (const auto* unreadable = std::get_if<Unreadable>(&found)) {
+                return util::error(cannot_read_text(link, unreadable->error));
+            }
+            state = wanted_state(found, link, entry, expected);
+        }
         plan.push_back({entry.name, std::move(link), std::move(expected), state});
     }
+    return {};
 }
 
 }  // namespace
 
-std::vector<LinkEntry> plan_links_of(const fs::path& surface, const fs::path& root,
-                                     const std::vector<core::CommonsEntry>& entries) {
+util::Result<std::vector<LinkEntry>> plan_links_of(const fs::path& surface, const fs::path& root,
+                                                   const std::vector<core::CommonsEntry>& entries) {
     std::size_t linked = 0;
     std::vector<LinkEntry> plan;
-    plan_wanted(surface, root, link_base(surface, root), entries, true, linked, plan);
+    // A surface that cannot be opened is looked into name by name.
+    const auto dir = platform::open_directory(surface);
+    if (auto planned = plan_wanted(surface, dir, root, link_base(surface, root), entries, true, linked, plan);
+        !planned) {
+        return planned.error();
+    }
     sort_by_link(plan);
     return plan;
 }
 
-std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
-                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
-                                  std::size_t& linked) {
+util::Result<std::vector<LinkEntry>> plan_links(const fs::path& surface, const fs::path& root,
+                                                const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                                std::size_t& linked) {
+    const auto dir = platform::open_directory(surface);
+    if (!dir && !names_nothing(dir.error())) return util::error(cannot_list_text(surface, dir.error()));
     const fs::path base = link_base(surface, root);
     std::vector<std::string_view> wanted;  // sorted, for look-ups without a set of nodes
     wanted.reserve(entries.size());
@@ -349,32 +375,46 @@ std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
     std::sort(wanted.begin(), wanted.end());
 
     std::vector<LinkEntry> plan;
-    plan_wanted(surface, root, base, entries, keep_linked, linked, plan);
+    if (auto planned = plan_wanted(surface, dir, root, base, entries, keep_linked, linked, plan); !planned) {
+        return planned.error();
+    }
 
     // The names are looked at as they are listed, not kept.
-    (void)platform::for_each_name(surface, [&](const std::string& name) {
-        if (std::binary_search(wanted.begin(), wanted.end(), std::string_view(name))) return;
+    std::optional<std::string> unreadable;
+    const util::IoStatus listed = platform::for_each_name(surface, [&](const std::string& name) {
+        if (unreadable || std::binary_search(wanted.begin(), wanted.end(), std::string_view(name))) return;
         fs::path link = join_name(surface, name);
         EntryClass found = classify_entry(link, root, base);
         if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
             plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
         } else if (std::holds_alternative<ForeignLink>(found)) {
             plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::foreign});
+        } else if (const auto* failed = std::get_if<Unreadable>(&found)) {
+            unreadable = cannot_read_text(link, failed->error);
         }
     });
+    if (!listed && !names_nothing(listed.error())) return util::error(cannot_list_text(surface, listed.error()));
+    if (unreadable) return util::error(*unreadable);
     sort_by_link(plan);
     return plan;
 }
 
-std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root) {
+util::Result<std::vector<LinkEntry>> find_leftover_links(const fs::path& directory, const fs::path& root) {
     std::vector<LinkEntry> plan;
     auto names = platform::list_directory(directory);
-    if (!names) return plan;
+    if (!names) {
+        if (names_nothing(names.error())) return plan;
+        return util::error(cannot_list_text(directory, names.error()));
+    }
     const fs::path base = link_base(directory, root);
     for (const auto& name : *names) {
         fs::path link = join_name(directory, name);
-        if (std::holds_alternative<OurLink>(classify_entry(link, root, base))) {
+        // A leftover goes whatever it leads to.
+        const EntryClass found = classify_entry(link, root, base, false);
+        if (std::holds_alternative<OurLink>(found)) {
             plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::duplicate});
+        } else if (const auto* failed = std::get_if<Unreadable>(&found)) {
+            return util::error(cannot_read_text(link, failed->error));
         }
     }
     sort_by_link(plan);

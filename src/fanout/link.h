@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -27,8 +28,11 @@ struct OurLink {            // a link whose target lies under the Commons
     bool dangling = false;  // what it leads to is gone
 };
 struct ForeignLink {};
-struct Real {};  // a file or directory, or a link whose text cannot be read
-using EntryClass = std::variant<Absent, OurLink, ForeignLink, Real>;
+struct Real {};  // a file or directory, anything that is not a link
+struct Unreadable {  // what stands there cannot be looked at (not: nothing stands there)
+    std::error_code error;
+};
+using EntryClass = std::variant<Absent, OurLink, ForeignLink, Real, Unreadable>;
 
 enum class LinkState : std::uint8_t {
     linked,
@@ -58,6 +62,7 @@ struct LinkSection {
     core::Family family;
     std::vector<LinkEntry> entries;
     std::size_t linked = 0;  // linked entries left out of `entries` (not kept as records)
+    std::optional<std::string> error;  // the surface could not be examined: nothing planned
 };
 
 // True when `path` lies at or under `root`, compared component by component.
@@ -82,26 +87,42 @@ fs::path link_base(const fs::path& dir, const fs::path& target);
 fs::path real_directory(const fs::path& dir);
 
 // Tries `base` (the place the link's directory really is; see link_base)
-// first, then the link's own directory.
-EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base);
+// first, then the link's own directory. Only "no such file" and "not a
+// directory" mean absent; any other failure to look is Unreadable. Whether
+// a link of the Commons is dangling costs a look at what it leads to, taken
+// only with `find_dangling`; without, `dangling` is false.
+EntryClass classify_entry(const fs::path& path, const fs::path& root, const fs::path& base,
+                          bool find_dangling = true);
+
+// "cannot read {path}: {reason}", for an entry that cannot be looked at.
+std::string cannot_read_text(const fs::path& path, std::error_code error);
+// "cannot list {dir}: {reason}", for a directory that cannot be listed.
+std::string cannot_list_text(const fs::path& dir, std::error_code error);
+// True for a failure that says nothing stands at the path: no such file, or
+// a component of it that is not a directory.
+bool names_nothing(std::error_code error);
 
 // True when both are files with the same bytes, or directories holding the
 // same files with the same bytes.
 bool same_content(const fs::path& a, const fs::path& b);
 
-std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
-                                  const std::vector<core::CommonsEntry>& entries);
+// A surface that cannot be listed, or an entry in it that cannot be looked
+// at, fails the whole plan with cannot_list_text or cannot_read_text: what
+// stands there is not known, so nothing is planned over it. A surface that
+// does not exist plans every entry missing.
+util::Result<std::vector<LinkEntry>> plan_links(const fs::path& surface, const fs::path& root,
+                                                const std::vector<core::CommonsEntry>& entries);
 // The same, leaving out the entries found linked unless `keep_linked`;
 // `linked` is raised by the number left out.
-std::vector<LinkEntry> plan_links(const fs::path& surface, const fs::path& root,
-                                  const std::vector<core::CommonsEntry>& entries, bool keep_linked,
-                                  std::size_t& linked);
+util::Result<std::vector<LinkEntry>> plan_links(const fs::path& surface, const fs::path& root,
+                                                const std::vector<core::CommonsEntry>& entries, bool keep_linked,
+                                                std::size_t& linked);
 // Only the links the entries want, with nothing else of the surface looked
 // at: the entries plan_links would give with an expected text.
-std::vector<LinkEntry> plan_links_of(const fs::path& surface, const fs::path& root,
-                                     const std::vector<core::CommonsEntry>& entries);
+util::Result<std::vector<LinkEntry>> plan_links_of(const fs::path& surface, const fs::path& root,
+                                                   const std::vector<core::CommonsEntry>& entries);
 // Every link into the Commons directly in `directory`, as a duplicate.
-std::vector<LinkEntry> find_leftover_links(const fs::path& directory, const fs::path& root);
+util::Result<std::vector<LinkEntry>> find_leftover_links(const fs::path& directory, const fs::path& root);
 
 util::IoStatus apply_link(const LinkEntry& entry);
 util::IoStatus make_symlink(const std::string& text, const fs::path& link);

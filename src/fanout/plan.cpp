@@ -89,7 +89,7 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpe
     FamilyPlan plan;
     const core::CommonsScan scan = core::scan_commons_family(ctx.commons, family);
     for (const auto& warning : scan.warnings) plan.warnings.push_back(core::display_commons_warning(warning));
-    for (const SectionSpec& spec : specs) plan.sections.push_back({spec.target->name, spec.dir, family, {}});
+    for (const SectionSpec& spec : specs) plan.sections.push_back({spec.target->name, spec.dir, family, {}, 0, std::nullopt});
     // Sections only read: they are checked side by side.
     platform::run_parallel(plan.sections.size() + (alongside ? 1 : 0), [&](std::size_t i) {
         if (i == plan.sections.size()) {
@@ -98,11 +98,14 @@ FamilyPlan plan_family(const core::RunContext& ctx, const std::vector<SectionSpe
         }
         LinkSection& section = plan.sections[i];
         const fs::path dir = ctx.home / section.surface_dir;
-        if (specs[i].leftover) {
-            section.entries = find_leftover_links(dir, ctx.commons);
+        const bool keep = options.keep_linked || specs[i].shared;
+        auto entries = specs[i].leftover ? find_leftover_links(dir, ctx.commons)
+                                         : plan_links(dir, ctx.commons, scan.entries, keep, section.linked);
+        if (entries) {
+            section.entries = std::move(*entries);
         } else {
-            const bool keep = options.keep_linked || specs[i].shared;
-            section.entries = plan_links(dir, ctx.commons, scan.entries, keep, section.linked);
+            section.linked = 0;
+            section.error = entries.error().message;
         }
     });
     return plan;

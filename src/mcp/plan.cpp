@@ -35,6 +35,27 @@ const core::Tweak* tweak_for(const core::McpServerSettings* settings, const std:
     return it == settings->tweaks.end() ? nullptr : &it->second;
 }
 
+const core::McpServerSettings* settings_for(const core::Config& config, const std::string& name) {
+    auto found = config.mcp.find(name);
+    return found == config.mcp.end() ? nullptr : &found->second;
+}
+
+// is_commons_copy with the server's settings given. Translation leaves the
+// "disabled" mark out: a parked server's copy is what enabling it writes.
+bool equals_commons_copy(const core::RunContext& ctx, const core::AgentSpec& spec, const std::string& agent,
+                         const std::string& name, const json::Value& server,
+                         const core::McpServerSettings* settings, const json::Value& held) {
+    auto expected = translate_server(name, server, spec.dialect, ctx.env, tweak_for(settings, agent), true);
+    return expected && json::equal(held, *expected);
+}
+
+// is_mirthlode_entry with the server's settings given.
+bool owns_entry(const core::RunContext& ctx, const core::AgentSpec& spec, const std::string& agent,
+                const std::string& name, const json::Value& server, const core::McpServerSettings* settings,
+                const json::Value& held) {
+    return !allowlist_excludes(settings, agent) || equals_commons_copy(ctx, spec, agent, name, server, settings, held);
+}
+
 // A Commons server and what every agent's item for it needs.
 struct CommonsServer {
     const std::string& name;
@@ -108,12 +129,16 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
 
     for (const auto& [name, server, uses_env, settings] : commons) {
         const json::Value* held = table.find(name);
-        if (is_disabled(server)) {
-            if (held) add(name, McpState::disabled);
-            continue;
-        }
-        if (allowlist_excludes(settings, target.name)) {
-            if (held) add(name, McpState::stranded);
+        // Outside the server's allowlist only a copy of mirthlode's is its
+        // own: anything else there is the user's entry and stays.
+        const bool outside = allowlist_excludes(settings, target.name);
+        if (is_disabled(server) || outside) {
+            if (!held) continue;
+            if (!owns_entry(ctx, *spec, target.name, name, server, settings, *held)) {
+                add(name, McpState::excluded);
+            } else {
+                add(name, is_disabled(server) ? McpState::disabled : McpState::stranded);
+            }
             continue;
         }
         const core::Tweak* tweak = tweak_for(settings, target.name);
@@ -219,19 +244,16 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
     }
 }
 
-util::Result<json::Value> commons_copy_for(const core::RunContext& ctx, const core::Config& config,
-                                           const core::AgentSpec& spec, const std::string& agent,
-                                           const std::string& name, const json::Value& server) {
-    auto found = config.mcp.find(name);
-    const core::Tweak* tweak = tweak_for(found == config.mcp.end() ? nullptr : &found->second, agent);
-    return translate_server(name, server, spec.dialect, ctx.env, tweak, true);
-}
-
 bool is_commons_copy(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
                      const std::string& agent, const std::string& name, const json::Value& server,
                      const json::Value& held) {
-    auto expected = commons_copy_for(ctx, config, spec, agent, name, server);
-    return expected && json::equal(held, *expected);
+    return equals_commons_copy(ctx, spec, agent, name, server, settings_for(config, name), held);
+}
+
+bool is_mirthlode_entry(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
+                        const std::string& agent, const std::string& name, const json::Value& server,
+                        const json::Value& held) {
+    return owns_entry(ctx, spec, agent, name, server, settings_for(config, name), held);
 }
 
 std::string mcp_note(const McpItem& item) {
@@ -248,7 +270,7 @@ std::string mcp_note(const McpItem& item) {
         return "differs from the Commons (" + keys + ") — will be restored";
     }
     case McpState::foreign: return "not in the Commons — left alone";
-    case McpState::excluded: return "not allowlisted for this agent";
+    case McpState::excluded: return "not allowlisted for this agent — its own entry, left alone";
     case McpState::stranded: return "still here but no longer allowlisted — `mirthlode mcp remove` clears it";
     case McpState::disabled: return "disabled in the Commons — will be removed";
     }

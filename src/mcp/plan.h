@@ -62,19 +62,24 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
                     const McpServers& servers, McpPlan& plan, bool keep_managed = true,
                     core::AgentFileReads* reads = nullptr);
 
-// What mirthlode writes for Commons server `name` into `agent` (a built-in
-// agent of row `spec`): the server translated into the agent's dialect, the
-// agent's Tweak from `config` merged, "${env:VAR}" references expanded.
-util::Result<json::Value> commons_copy_for(const core::RunContext& ctx, const core::Config& config,
-                                           const core::AgentSpec& spec, const std::string& agent,
-                                           const std::string& name, const json::Value& server);
-
-// Whether the agent's entry `held` is mirthlode's: it equals what
-// `commons_copy_for` gives. An entry that cannot be told (the translation
-// fails, for example on an unset variable) counts as the user's.
+// Whether the agent's entry `held` is a copy of mirthlode's: it equals what
+// mirthlode writes for Commons server `name` into `agent` (a built-in agent
+// of row `spec`), the server translated into the agent's dialect without its
+// "disabled" mark, the agent's Tweak from `config` merged, "${env:VAR}"
+// references expanded. An entry that cannot be told (the translation fails,
+// for example on an unset variable) counts as the user's.
 bool is_commons_copy(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
                      const std::string& agent, const std::string& name, const json::Value& server,
                      const json::Value& held);
+
+// Whether the agent's entry `held` of the Commons server `name` is
+// mirthlode's to restore or take out. With no allowlist, or one that names
+// the agent, every entry of that name is. Outside the allowlist only an
+// entry equal to what mirthlode would write there is (is_commons_copy); any
+// other entry is the user's own.
+bool is_mirthlode_entry(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
+                        const std::string& agent, const std::string& name, const json::Value& server,
+                        const json::Value& held);
 
 // The note reports print beside the item.
 std::string mcp_note(const McpItem& item);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,6 +97,9 @@ public:
     // line go with it. When the entry began the document and nothing of it
     // stays, the blank lines that followed it go too.
     bool remove_keeping_comments(std::string_view key);
+    // remove_keeping_comments for every key that `goes` says yes to, in one
+    // pass over the table; returns how many were removed.
+    std::size_t remove_keeping_comments(const std::function<bool(std::string_view)>& goes);
 
     // Takes over the comments and blank lines before `old`'s header, its
     // header line as written with what follows on that line, and its place

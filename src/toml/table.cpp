@@ -90,6 +90,18 @@ bool Table::remove_keeping_comments(std::string_view key) {
     return remove(key);
 }
 
+std::size_t Table::remove_keeping_comments(const std::function<bool(std::string_view)>& goes) {
+    const std::size_t before = entries_.size();
+    std::erase_if(entries_, [&](const std::unique_ptr<Entry>& entry) {
+        if (!goes(entry->key())) return false;
+        record_places(*entry, true);
+        return true;
+    });
+    const std::size_t removed = before - entries_.size();
+    if (removed > 0) reindex();
+    return removed;
+}
+
 void Table::record_places(const Entry& entry, bool lines_here) {
     if (entry.item().is_value()) {
         if (lines_here && entry.position_) removed_.push_back({entry.position_, entry.decor_, true});

@@ -203,6 +203,55 @@ TEST_F(AgentFiles, TomlBlankOrWithoutTheEntryRemovesNothing) {
         expect_nothing_removed(file(text, "config.toml"), "mcp_servers", true);
 }
 
+// Several entries leave in one write, each as the caller decides on its
+// value; the file ends as removing them one at a time would leave it.
+TEST_F(AgentFiles, RemovingSeveralEntriesAtOnce) {
+    struct Case {
+        std::string name;
+        std::string text;
+        bool toml;
+        std::vector<std::string> asked;
+        std::vector<std::string> removed;
+    };
+    const std::string toml_text =
+        "# codex\r\nmodel = \"o3\"\r\n\r\n# ---- servers: keep this banner ----\r\n\r\n"
+        "[mcp_servers.a]\r\ncommand = \"a\"\r\n\r\n# about keep\r\n[mcp_servers.keep]\r\ncommand = \"mine\"\r\n\r\n"
+        "[mcp_servers.b]\r\ncommand = \"b\"\r\n[mcp_servers.b.env]\r\nT = \"1\"\r\n\r\n"
+        "# trailing note\r\n\r\n[mcp_servers.c]\r\ncommand = \"c\"\r\n";
+    const std::vector<Case> cases = {
+        {"json", R"({"x": 1, "mcpServers": {"c": {"command": "c"}, "keep": {"command": "mine"}, "a": {"command": "a"},)"
+                 R"( "b": {"command": "b"}}})",
+         false, {"a", "b", "gone", "c", "keep", "a"}, {"a", "b", "c"}},
+        {"toml", toml_text, true, {"c", "keep", "b", "a", "gone", "c"}, {"c", "b", "a"}},
+        {"nothing ours", R"({"mcpServers": {"keep": {"command": "mine"}}})", false, {"keep", "gone"}, {}},
+        // Nothing asked: a file that cannot be parsed is not even read.
+        {"nothing asked", "{ not json", false, {}, {}},
+    };
+    // The entry whose command is "mine" is the user's.
+    auto ours = [](const std::string&, const json::Value& entry) { return entry.value("command", "") != "mine"; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.toml ? "config.toml" : "agent.json";
+        const std::string key = c.toml ? "mcp_servers" : "mcpServers";
+        // What removing the same entries one at a time leaves.
+        auto one_by_one = file(c.text, "one-" + name);
+        for (const auto& gone : c.removed) expect_removed(one_by_one, key, c.toml, gone);
+
+        auto path = file(c.text, name);
+        auto removed = core::remove_config_entries(path, key, c.toml, c.asked, ours);
+        ASSERT_TRUE(removed.ok()) << removed.error().message;
+        EXPECT_EQ(removed->names, c.removed);
+        if (c.removed.empty()) {
+            EXPECT_EQ(read_file(path), c.text);
+            EXPECT_TRUE(removed->written.empty());
+            continue;
+        }
+        EXPECT_EQ(removed->written, path);
+        EXPECT_EQ(read_file(path), read_file(one_by_one));
+        EXPECT_EQ(keys(table(path, key, c.toml)), "keep;");
+    }
+}
+
 // However many planners ask, side by side, a file is read once: they all
 // get the first read, an error included, even after the file has changed.
 TEST_F(AgentFiles, ReadsShareOneReadOfEachFile) {

@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "support/support.h"
 
 using namespace testing_support;
@@ -248,6 +251,235 @@ TEST(Revert, HooksGoWhateverTheirDriftAndOneBadFileDoesNotStopTheRest) {
                               " is not valid JSON (line 1, column 4) — left untouched\n");
     EXPECT_EQ(claude.code, 1);
     EXPECT_EQ(read_file(h / ".claude/settings.json"), "{ not json");
+}
+
+// Thousands of Commons servers leave an agent's file in one read and one
+// write, whether revert takes them out or sync removes them as disabled:
+// the lines come in the Commons order and the user's own entries stay.
+TEST(Revert, ThousandsOfServersLeaveEachFileInOneWrite) {
+    constexpr int count = 3000;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* file;
+        std::string before;  // the user's part of the file
+        std::string after;
+        bool disabled;
+    };
+    const std::string codex = "# my codex\r\nmodel = \"o3\"\r\n\r\n[mcp_servers.mine]\r\ncommand = \"m\"\r\n";
+    const std::string claude = "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"mine\": {\n      \"command\": \"m\"\n    }";
+    const std::vector<Case> cases = {
+        {"revert claude", {"revert", "claude"}, ".claude.json", claude, claude + "\n  }\n}", false},
+        {"revert codex", {"revert", "codex"}, ".codex/config.toml", codex, codex, false},
+        {"sync, every server disabled", {"sync"}, ".claude.json", claude, claude + "\n  }\n}", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / ".codex");
+        const bool toml = std::string(c.file).ends_with(".toml");
+        std::string commons = "{\"mcpServers\": {";
+        std::string file = c.before;
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "s%04d", i);
+            const std::string n = std::to_string(i);
+            commons += std::string(i ? ", " : "") + "\"" + name + "\": {\"command\": \"c" + n + "\"" +
+                       (c.disabled ? ", \"disabled\": true}" : "}");
+            file += toml ? "\r\n[mcp_servers." + std::string(name) + "]\r\ncommand = \"c" + n + "\"\r\n"
+                         : ",\n    \"" + std::string(name) + "\": {\n      \"command\": \"c" + n + "\"\n    }";
+            out += c.disabled ? "  disabled  " + std::string(name) + " → claude — disabled in the Commons — will be removed\n"
+                              : "removed mcp server " + std::string(name) + " from " + c.file + "\n";
+        }
+        if (!toml) file += "\n  }\n}";
+        write_file(h / ".agents/mcp.json", commons + "}}");
+        write_file(h / c.file, file);
+        disable(h, c.disabled ? "codex = false\n" : "claude = false\ncodex = false\n");
+        out = c.disabled ? "mcp (mcp.json)\n" + out + "  foreign   mine → claude — not in the Commons — left alone\n\n"
+                           "3000 changes made.\n"
+                         : out + "\n3000 removals made.\n";
+
+        const auto start = std::chrono::steady_clock::now();
+        auto r = h.run(c.args);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(r.out == out) << r.out.substr(0, 400);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(h / c.file), c.after);
+        // A write per server takes many seconds here; one write per file, a fraction of one.
+        EXPECT_LT(took, std::chrono::seconds(5));
+    }
+}
+
+// revert keeps what the user had in the hook settings: an event list or a
+// group that was empty already stays; only what the removal itself empties
+// goes.
+TEST(Revert, KeepsTheUsersEmptyHookListsAndGroups) {
+    struct Case {
+        const char* name;
+        const char* hook_file;  // in the Commons hooks directory
+        std::string hook;
+        std::string settings;  // the user's
+        std::string after;     // after sync and revert
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"an empty event list and an empty group under other events", "Stop.toml",
+         "[[hook]]\ncommand = \"notify-send done\"\n",
+         R"({"hooks": {"PreToolUse": [ ], "PostToolUse": [{"matcher": "Bash", "hooks": []}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [],\n    \"PostToolUse\": [\n      {\n        \"matcher\": \"Bash\",\n"
+         "        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the Stop hook notify-send done from .claude/settings.json\n\n1 removal made.\n"},
+        {"empty groups beside the removed one", "PreToolUse.toml", "[[hook]]\ncommand = \"lint.sh\"\nmatcher = \"Edit\"\n",
+         R"({"hooks": {"PreToolUse": [{"matcher": "Bash", "hooks": []}, {"matcher": "Write", "hooks": [ ]}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"matcher\": \"Bash\",\n        \"hooks\": []\n"
+         "      },\n      {\n        \"matcher\": \"Write\",\n        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the PreToolUse hook lint.sh from .claude/settings.json\n\n1 removal made.\n"},
+        {"the user's entry and an empty group in the same event", "Stop.toml", "[[hook]]\ncommand = \"lint.sh\"\n",
+         R"({"hooks": {"PreToolUse": [ ], "Stop": [{"hooks": [{"type": "command", "command": "mine.sh"}]},)"
+         R"( {"matcher": "Edit", "hooks": []}]}})",
+         "{\n  \"hooks\": {\n    \"PreToolUse\": [],\n    \"Stop\": [\n      {\n        \"hooks\": [\n          {\n"
+         "            \"type\": \"command\",\n            \"command\": \"mine.sh\"\n          }\n        ]\n      },\n"
+         "      {\n        \"matcher\": \"Edit\",\n        \"hooks\": []\n      }\n    ]\n  }\n}",
+         "removed the Stop hook lint.sh from .claude/settings.json\n\n1 removal made.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/hooks" / c.hook_file, c.hook);
+        write_file(h / ".claude/settings.json", c.settings);
+        auto synced = h.run({"sync"});
+        ASSERT_EQ(synced.code, 0) << synced.err;
+        disable(h, "claude = false\n");
+        auto r = h.run({"revert", "claude"});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(h / ".claude/settings.json"), c.after);
+        EXPECT_EQ(h.run({"revert", "claude"}).out, "nothing of mirthlode's in claude — nothing to revert\n");
+    }
+}
+
+// A directory revert cannot list is an error, and the rest of the revert
+// still runs; a directory that is not there is nothing to revert.
+TEST(Revert, ADirectoryThatCannotBeListedIsAnError) {
+    struct Case {
+        const char* name;
+        const char* agent;
+        const char* dir;  // the directory made unreadable; none: not made
+        unsigned mode;
+        const char* link;  // a link of mirthlode's that revert can remove
+        std::string out;
+        std::string err;  // {home} stands for the home directory
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"pi's skills", "pi", ".pi/agent/skills", 0000, ".pi/agent/AGENTS.md",
+         "removed .pi/agent/AGENTS.md\n\n1 removal made.\n",
+         "error: cannot list {home}/.pi/agent/skills: Permission denied\n", 1},
+        {"pi's skills, nothing else", "pi", ".pi/agent/skills", 0000, nullptr, "",
+         "error: cannot list {home}/.pi/agent/skills: Permission denied\n", 1},
+        {"pi's skills, entries that cannot be looked at", "pi", ".pi/agent/skills", 0444, nullptr, "",
+         "error: cannot read {home}/.pi/agent/skills/one: Permission denied\n", 1},
+        {"gemini's rendered commands", "gemini", ".gemini/commands", 0000, ".gemini/GEMINI.md",
+         "removed .gemini/GEMINI.md\n\n1 removal made.\n",
+         "error: cannot list {home}/.gemini/commands: Permission denied\n", 1},
+        {"pi's skills not there", "pi", nullptr, 0, nullptr, "nothing of mirthlode's in pi — nothing to revert\n", "",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/AGENTS.md", "shared");
+        write_file(h / ".agents/skills/one/SKILL.md", "one");
+        fs::create_directories(h / ".pi/agent");
+        fs::create_directories(h / ".gemini");
+        if (c.link) fs::create_symlink(std::string(c.agent) == "pi" ? "../../.agents/AGENTS.md" : "../.agents/AGENTS.md",
+                                       h / c.link);
+        if (c.dir) {
+            fs::create_directories(h / c.dir);
+            // A link of mirthlode's, and a generated command file: revert's if it could see them.
+            fs::create_directory_symlink("../../../.agents/skills/one", h / c.dir / "one");
+            write_file(h / c.dir / "review.toml", "# mirthlode: this file is generated — edit the Commons instead\n");
+            ASSERT_EQ(::chmod((h / c.dir).c_str(), c.mode), 0);
+        }
+        disable(h, std::string(c.agent) + " = false\n");
+        std::string err = c.err;
+        if (!err.empty()) err.replace(err.find("{home}"), 6, h.path().string());
+        auto r = run_unprivileged(h, {"revert", c.agent});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.code, c.code);
+        if (c.link) {
+            EXPECT_FALSE(fs::is_symlink(h / c.link));
+        }
+        if (c.dir) {
+            ASSERT_EQ(::chmod((h / c.dir).c_str(), 0755), 0);
+            EXPECT_EQ(std::distance(fs::directory_iterator(h / c.dir), fs::directory_iterator()), 2);
+        }
+    }
+}
+
+// Where a directory's link texts are followed from is worked out once for
+// the directory and holds for every entry in it: an agent directory that is
+// a link to a folder elsewhere, whose links were made from either place, and
+// one that lies in the Commons itself.
+TEST(Revert, EveryLinkOfADirectoryIsJudgedFromWhereTheDirectoryReallyIs) {
+    constexpr int count = 300;
+    struct Case {
+        const char* name;
+        const char* real;         // where .claude/skills really is; none: it is a plain directory
+        std::string link_prefix;  // the text of each link, before the entry's name
+        int removed;
+    };
+    const std::vector<Case> cases = {
+        {"a plain directory", nullptr, "../../.agents/skills/", count},
+        {"a link to a folder as deep", "data/skills", "../../.agents/skills/", count},
+        {"a link to a deeper folder, texts from where it really is", "data/agents/claude/skills",
+         "../../../../.agents/skills/", count},
+        // Followed from the link's own place these texts reach the Commons too.
+        {"a link to a deeper folder, texts from the link's place", "data/agents/claude/skills",
+         "../../.agents/skills/", count},
+        {"a link into the Commons", ".agents/skills", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / ".agents/skills");
+        if (c.real) {
+            fs::create_directories(h / c.real);
+            fs::create_directory_symlink(h / c.real, h / ".claude/skills");
+        } else {
+            fs::create_directories(h / ".claude/skills");
+        }
+        std::string out;
+        for (int i = 0; i < count; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "s%03d", i);
+            write_file(h / ".agents/skills" / name / "SKILL.md", "x");
+            if (!c.link_prefix.empty()) fs::create_directory_symlink(c.link_prefix + name, h / ".claude/skills" / name);
+            out += "removed .claude/skills/" + std::string(name) + "\n";
+        }
+        // Beside them, what is not mirthlode's: a real folder and a foreign link.
+        fs::create_directories(h / ".claude/skills/own");
+        fs::create_directory_symlink("/elsewhere", h / ".claude/skills/theirs");
+        disable(h, "claude = false\n");
+        auto r = h.run({"revert", "claude"});
+        if (c.removed == 0) {
+            EXPECT_EQ(r.out, "nothing of mirthlode's in claude — nothing to revert\n");
+        } else {
+            EXPECT_EQ(r.out, out + "\n" + std::to_string(c.removed) + " removals made.\n");
+        }
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(fs::is_directory(h / ".claude/skills/own"));
+        EXPECT_TRUE(fs::is_symlink(h / ".claude/skills/theirs"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(h / ".agents/skills"), fs::directory_iterator()),
+                  c.real && std::string(c.real) == ".agents/skills" ? count + 2 : count);
+    }
 }
 
 }  // namespace

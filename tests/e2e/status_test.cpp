@@ -222,3 +222,64 @@ TEST(Status, AnErrorWithNothingActionableDoesNotEndInSync) {
         EXPECT_EQ(r.code, 1);
     }
 }
+
+// A link directory that cannot be examined is an error, never "missing":
+// status says what it could not read and exits 1, and sync makes nothing
+// over it. Only a directory that is not there plans its links missing.
+TEST(Status, ALinkDirectoryThatCannotBeExaminedIsAnError) {
+    struct Case {
+        const char* name;
+        const char* dir;  // made with this mode; none: not made
+        unsigned mode;
+        std::string err;  // {home} stands for the home directory
+        std::string status_out;
+        int status_code;
+    };
+    const std::string not_checked = "\nNot everything could be checked — see the errors above.\n";
+    const std::vector<Case> cases = {
+        {"cannot be listed", ".claude/skills", 0000, "error: cannot list {home}/.claude/skills: Permission denied\n",
+         not_checked, 1},
+        {"entries cannot be looked at", ".claude/skills", 0444,
+         "error: cannot read {home}/.claude/skills/foo: Permission denied\n", not_checked, 1},
+        {"native agent's leftovers cannot be listed", ".codex/skills", 0000,
+         "error: cannot list {home}/.codex/skills: Permission denied\n",
+         "claude (.claude/skills)  1 linked\n" + not_checked, 1},
+        {"not there", nullptr, 0, "", "claude (.claude/skills)  0 linked\n  missing           foo — not linked yet\n\n"
+                                      "1 items need attention — run `mirthlode sync`.\n", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/skills/foo/SKILL.md", "foo");
+        fs::create_directories(h / ".claude");
+        fs::create_directories(h / ".codex");
+        if (c.dir) {
+            fs::create_directories(h / c.dir);
+            if (std::string(c.dir) == ".codex/skills") {
+                fs::create_directories(h / ".claude/skills");
+                fs::create_directory_symlink("../../.agents/skills/foo", h / ".claude/skills/foo");
+            }
+            fs::create_directory_symlink("../../.agents/skills/foo", h / c.dir / "foo");
+            ASSERT_EQ(::chmod((h / c.dir).c_str(), c.mode), 0);
+        }
+        std::string err = c.err;
+        if (!err.empty()) err.replace(err.find("{home}"), 6, h.path().string());
+
+        auto status = run_unprivileged(h, {"status"});
+        EXPECT_EQ(status.out, c.status_out);
+        EXPECT_EQ(status.err, err);
+        EXPECT_EQ(status.code, c.status_code);
+        auto json = run_unprivileged(h, {"status", "--json"});
+        EXPECT_EQ(json.err, err);
+        EXPECT_EQ(json.code, c.status_code);
+        EXPECT_EQ(parse(json)["actionable"], c.status_code == 2 ? 1 : 0);
+        if (!c.dir) continue;
+
+        auto sync = run_unprivileged(h, {"sync"});
+        EXPECT_EQ(sync.err, err);
+        EXPECT_EQ(sync.code, 1);
+        ASSERT_EQ(::chmod((h / c.dir).c_str(), 0755), 0);
+        EXPECT_EQ(fs::read_symlink(h / c.dir / "foo"), "../../.agents/skills/foo");
+        EXPECT_EQ(std::distance(fs::directory_iterator(h / c.dir), fs::directory_iterator()), 1);
+    }
+}

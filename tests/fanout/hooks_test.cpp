@@ -65,13 +65,10 @@ TEST(HookEdits, PruneAndDropKeepEverythingElse) {
         7,
         {"hooks": []}
     ])");
-    for (json::Value& group : groups) {
-        if (group.is_object() && group["hooks"].is_array()) prune_hook_entries(group["hooks"], "x");
-    }
-    drop_empty_hook_groups(groups);
+    remove_hook_command(groups, "x");
     EXPECT_EQ(groups.dump(),
               R"([{"matcher":"a","hooks":[{"command":"y"},3,{"type":"command"}]},)"
-              R"({"hooks":[{"command":5}]},{"hooks":"x"},7])");
+              R"({"hooks":[{"command":5}]},{"hooks":"x"},7,{"hooks":[]}])");
 
     json::Value entries = parse_json(R"([{"command": ["x"]}, {"command": "x"}])");
     prune_hook_entries(entries, "x");

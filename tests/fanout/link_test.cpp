@@ -21,7 +21,8 @@ struct LinkHome {
         write_file(commons / "skills" / name / "SKILL.md", body);
     }
     std::vector<LinkEntry> plan() const {
-        return fanout::plan_links(surface, commons, core::scan_commons_family(commons, core::Family::skills).entries);
+        return fanout::plan_links(surface, commons, core::scan_commons_family(commons, core::Family::skills).entries)
+            .value();
     }
     // As planning classifies what stands at a name in the surface.
     fanout::EntryClass classify(const std::string& name) const {
@@ -228,7 +229,7 @@ TEST(PlanLinks, AgentDirectoryLinkThatKeepsPathsWorking) {
     const fs::path home = outer / "home";
     write_file(home / ".agents/skills/a/SKILL.md", "x");
     auto entries = core::scan_commons_family(home / ".agents", core::Family::skills).entries;
-    auto plan = fanout::plan_links(home / ".claude/skills", home / ".agents", entries);
+    auto plan = fanout::plan_links(home / ".claude/skills", home / ".agents", entries).value();
     ASSERT_EQ(plan.size(), 1u);
     EXPECT_EQ(plan[0].expected, "../../.agents/skills/a");
 }
@@ -254,7 +255,7 @@ TEST(FindLeftoverLinks, OurLinksAreDuplicates) {
     h.link("a", "../../.agents/skills/a");
     h.link("gone", "../../.agents/skills/gone");
     h.link("theirs", "/elsewhere");
-    auto leftovers = fanout::find_leftover_links(h.surface, h.commons);
+    auto leftovers = fanout::find_leftover_links(h.surface, h.commons).value();
     ASSERT_EQ(leftovers.size(), 2u);
     EXPECT_EQ(leftovers[0].name, "a");
     EXPECT_EQ(leftovers[1].name, "gone");
@@ -262,7 +263,7 @@ TEST(FindLeftoverLinks, OurLinksAreDuplicates) {
         EXPECT_EQ(e.state, LinkState::duplicate);
         EXPECT_FALSE(e.expected.has_value());
     }
-    EXPECT_TRUE(fanout::find_leftover_links(h.dir / "nowhere", h.commons).empty());
+    EXPECT_TRUE(fanout::find_leftover_links(h.dir / "nowhere", h.commons).value().empty());
 }
 
 TEST(PlanLinks, WithoutLinkedRecordsTheRestIsTheSameAndLinkedAreCounted) {
@@ -274,7 +275,7 @@ TEST(PlanLinks, WithoutLinkedRecordsTheRestIsTheSameAndLinkedAreCounted) {
     const auto entries = core::scan_commons_family(h.commons, core::Family::skills).entries;
 
     std::size_t linked = 0;
-    auto lean = fanout::plan_links(h.surface, h.commons, entries, false, linked);
+    auto lean = fanout::plan_links(h.surface, h.commons, entries, false, linked).value();
     EXPECT_EQ(linked, 2u);
     std::vector<std::pair<std::string, LinkState>> kept, rest;
     for (const auto& e : lean) kept.emplace_back(e.name, e.state);

@@ -168,16 +168,17 @@ TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
     }
 }
 
-TEST(PlanMcp, DisabledWinsOverTheAllowlistAndAnEmptyAllowlistStrands) {
+TEST(PlanMcp, DisabledWinsOverTheAllowlistAndAnEmptyAllowlistStrandsCopiesOnly) {
     Machine m;
     m.install(".claude");
     m.install(".cursor");
     m.commons(R"({"mcpServers":{"off":{"command":"o","disabled":true},"none":{"command":"n"}}})");
-    write_file(m.home / ".claude.json", R"({"mcpServers":{"off":{},"none":{}}})");
-    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"none":{"command":"n"}}})");
+    // Outside the allowlist an entry is mirthlode's only while it is a copy.
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"off":{"command":"o"},"none":{}}})");
+    write_file(m.home / ".cursor" / "mcp.json", R"({"mcpServers":{"none":{"command":"n"},"off":{"command":"mine"}}})");
     m.config.mcp["off"].agents = std::vector<std::string>{"cursor"};
     m.config.mcp["none"].agents = std::vector<std::string>{};
-    EXPECT_EQ(summary(m.plan()), "claude/none:stranded claude/off:disabled cursor/none:stranded ");
+    EXPECT_EQ(summary(m.plan()), "claude/none:excluded claude/off:disabled cursor/none:stranded cursor/off:disabled ");
 }
 
 TEST(PlanMcp, AllowlistMatchesExactBytes) {
@@ -263,7 +264,7 @@ TEST(McpNote, EveryState) {
         {McpState::missing, "not in this agent's config yet"},
         {McpState::drifted, "differs from the Commons — will be restored"},
         {McpState::foreign, "not in the Commons — left alone"},
-        {McpState::excluded, "not allowlisted for this agent"},
+        {McpState::excluded, "not allowlisted for this agent — its own entry, left alone"},
         {McpState::stranded, "still here but no longer allowlisted — `mirthlode mcp remove` clears it"},
         {McpState::disabled, "disabled in the Commons — will be removed"},
     };

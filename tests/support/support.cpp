@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -113,11 +115,10 @@ private:
     std::vector<char*> argv_, envp_;
 };
 
-}  // namespace
-
-RunResult run_program(const fs::path& binary, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, const std::string& input,
-                      const fs::path& cwd) {
+// Runs the program, as the user `uid` when one is given.
+RunResult run_as(const fs::path& binary, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& input, const fs::path& cwd,
+                 std::optional<uid_t> uid) {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0 || ::pipe(in_pipe) != 0) {
         throw std::runtime_error("pipe failed");
@@ -129,6 +130,7 @@ RunResult run_program(const fs::path& binary, const std::vector<std::string>& ar
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]}) ::close(fd);
+        if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0)) ::_exit(125);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
         exec.run();
     }
@@ -163,6 +165,31 @@ RunResult run_program(const fs::path& binary, const std::vector<std::string>& ar
     ::waitpid(pid, &status, 0);
     result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+}  // namespace
+
+RunResult run_program(const fs::path& binary, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& input,
+                      const fs::path& cwd) {
+    return run_as(binary, args, env, input, cwd, std::nullopt);
+}
+
+RunResult run_unprivileged(const Home& h, const std::vector<std::string>& args) {
+    if (::geteuid() != 0) return h.run(args);
+    constexpr uid_t nobody = 65534;
+    // One copy for the whole test program, where that user can reach it.
+    static const TempDir bin;
+    static const fs::path binary = [] {
+        fs::permissions(bin.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+        return copy_of_binary(bin.path());
+    }();
+    EXPECT_EQ(::lchown(h.path().c_str(), nobody, nobody), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(h.path())) {
+        EXPECT_EQ(::lchown(entry.path().c_str(), nobody, nobody), 0) << entry.path();
+    }
+    return run_as(binary, args, h.env(), "", {}, nobody);
 }
 
 Home::Home() {

@@ -73,12 +73,19 @@ public:
     const fs::path& path() const { return dir_.path(); }
     fs::path operator/(const fs::path& rel) const { return dir_.path() / rel; }
     std::map<std::string, std::string>& env() { return env_; }
+    const std::map<std::string, std::string>& env() const { return env_; }
     RunResult run(const std::vector<std::string>& args) const { return run_mirthlode(args, env_); }
 
 private:
     TempDir dir_;
     std::map<std::string, std::string> env_;
 };
+
+// Runs the built mirthlode in `h` as h.run does, as an unprivileged user
+// (65534) when this process is root, whom permissions do not hold back: the
+// whole home is handed to that user first, and a copy of the binary that
+// user can reach is run.
+RunResult run_unprivileged(const Home& h, const std::vector<std::string>& args);
 
 // Holds the lock file of `h` until destroyed; close-on-exec, so that the runs
 // started meanwhile do not hold it too.

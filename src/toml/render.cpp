@@ -146,16 +146,16 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
     int rank = path.empty() ? 0 : table.position_ ? 1 : below.first ? 0 : 2;
     std::uint64_t minor = table.position_ ? 0 : ++sequence_;
     bool section = path.empty() || array_element || table.kind_ == TableKind::header ||
-                   (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor_.empty()));
+                   (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor().empty()));
     if (section) {
-        bool read_header = !table.header_.empty() && table.header_parts_ == path.size() &&
-                           (table.header_.compare(0, 2, "[[") == 0) == array_element;
+        bool read_header = !table.header().empty() && table.header_parts_ == path.size() &&
+                           table.header().starts_with("[[") == array_element;
         std::string header;
         if (!read_header && !path.empty())
             header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
         sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
     }
-    for (const Table::Removed& removed : table.removed_)
+    for (const Table::Removed& removed : table.removed())
         if (!removed.line) sections_.push_back({removed.position, 1, 0, &table, "", false, &removed});
     std::uint64_t child_anchor = below.last ? below.last : major;
     for (const Entry& entry : table) {
@@ -172,12 +172,12 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
 }
 
 void Renderer::gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const {
-    for (const Table::Removed& removed : table.removed_)
+    for (const Table::Removed& removed : table.removed())
         if (removed.line) lines.push_back({removed.position, lines.size(), nullptr, "", &removed});
     for (const Entry& entry : table) {
         if (entry.item().is_value()) {
             std::string key;
-            if (entry.key_text_.empty() || entry.key_parts_ != path.size() + 1) {
+            if (entry.key_text().empty() || entry.key_parts_ != path.size() + 1) {
                 path.push_back(entry.key());
                 key = dotted(path);
                 path.pop_back();
@@ -255,22 +255,22 @@ void Renderer::write_section(const Section& section) {
         bool no_lines = std::none_of(lines.begin(), lines.end(), [](const Line& line) { return line.entry; });
         if (table.kind_ == TableKind::implicit && no_lines) {
             // No header line; the comments that stood above it stay.
-            std::string decor = table.decor_;
-            decor.erase(decor.find_last_not_of(" \t") + 1);
+            std::string_view decor = table.decor();
+            decor = decor.substr(0, decor.find_last_not_of(" \t") + 1);
             write_decor(decor);
-            auto comment = table.header_suffix_.find('#');
-            if (comment != std::string::npos) {
+            auto comment = table.header_suffix().find('#');
+            if (comment != std::string_view::npos) {
                 start_line();
-                out_ += table.header_suffix_.substr(comment);
+                out_ += table.header_suffix().substr(comment);
             }
             return;
         }
         if (section.read_header) {
-            write_decor(table.decor_);
-            out_ += table.header_;
-            out_ += table.header_suffix_;
+            write_decor(table.decor());
+            out_ += table.header();
+            out_ += table.header_suffix();
         } else {
-            write_decor(table.decor_.empty() && !at_start() ? doc_.newline_ : table.decor_);
+            write_decor(table.decor().empty() && !at_start() ? std::string_view(doc_.newline_) : table.decor());
             out_ += section.header;
             out_ += doc_.newline_;
         }
@@ -290,13 +290,13 @@ void Renderer::write_line(const Line& line) {
     const Entry& entry = *line.entry;
     start_line();
     const Value& value = *entry.item().as_value();
-    write_decor(entry.decor_);
+    write_decor(entry.decor());
     if (line.key.empty()) {
-        out_ += entry.key_text_;
+        out_ += entry.key_text();
         out_ += '=';
-        out_ += entry.before_value_;
+        out_ += entry.before_value();
         write_value(value);
-        out_ += entry.suffix_;
+        out_ += entry.suffix();
     } else {
         out_ += line.key;
         out_ += " = ";

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "core/agent_files.h"
 #include "core/agents.h"
+#include "core/config.h"
 #include "mcp/diff.h"
 #include "mcp/dialect.h"
 #include "mcp/env_refs.h"
-#include "mcp/json_object.h"
 #include "platform/platform.h"
 #include "platform/tasks.h"
 
@@ -64,23 +66,66 @@ struct CommonsServer {
     const core::McpServerSettings* settings;  // its [mcp.<name>] settings, if any
 };
 
-// An agent's servers table, each entry found by name without a key search.
-class AgentTable {
+// The entry an agent holds under a server's name, where it stands in the
+// file's read: a JSON value, or a TOML item taken as its JSON conversion.
+class HeldEntry {
 public:
-    explicit AgentTable(json::Value table) : table_(std::move(table)), index_(index_members(table_)) {}
+    HeldEntry() = default;
+    explicit HeldEntry(const json::Value* json) : json_(json) {}
+    explicit HeldEntry(const toml::Item* toml) : toml_(toml) {}
 
-    const json::Value* find(const std::string& name) const {
-        auto it = index_.find(name);
-        if (it == index_.end()) return nullptr;
-        return &members()[it->second].second;
+    explicit operator bool() const { return json_ || toml_; }
+    bool equals(const json::Value& expected) const {
+        return json_ ? json::equal(*json_, expected) : core::toml_item_equals(*toml_, expected);
     }
-    const json::Value::object_t::Container& members() const {
-        return table_.get_ref<const json::Value::object_t&>();
+    // The entry as JSON: the read's own, or a TOML entry converted into `storage`.
+    const json::Value& as_json(json::Value& storage) const {
+        if (json_) return *json_;
+        storage = core::toml_item_to_json(*toml_);
+        return storage;
     }
 
 private:
-    json::Value table_;
-    MemberIndex index_;
+    const json::Value* json_ = nullptr;
+    const toml::Item* toml_ = nullptr;
+};
+
+// An agent's servers table where the read holds it, each entry found by
+// name without a key search.
+class AgentTable {
+public:
+    explicit AgentTable(const core::ConfigTableView& view) : view_(view) {
+        if (!view_.json) return;
+        const auto& members = json_members();
+        index_.reserve(members.size());
+        for (std::size_t i = 0; i < members.size(); ++i) index_.emplace(members[i].first, i);
+    }
+
+    HeldEntry find(const std::string& name) const {
+        if (view_.toml) {
+            const toml::Item* item = view_.toml->get(name);
+            return item ? HeldEntry(item) : HeldEntry();
+        }
+        auto it = index_.find(name);
+        return it == index_.end() ? HeldEntry() : HeldEntry(&json_members()[it->second].second);
+    }
+    // Calls `each` with the name of every entry, in file order.
+    template <class Each>
+    void for_each_name(Each each) const {
+        if (view_.toml) {
+            for (const toml::Entry& entry : *view_.toml) each(entry.key());
+        } else if (view_.json) {
+            for (const auto& member : json_members()) each(member.first);
+        }
+    }
+
+private:
+    const json::Value::object_t::Container& json_members() const {
+        return view_.json->get_ref<const json::Value::object_t&>();
+    }
+
+    core::ConfigTableView view_;
+    std::unordered_map<std::string_view, std::size_t> index_;  // a JSON table's members by key
 };
 
 // Errors are kept once each, in order of first occurrence.
@@ -96,30 +141,75 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
+// Whether the server is planned for the agent at all: a server disabled,
+// or outside its allowlist, is only looked for.
+bool planned_for(const CommonsServer& commons, const std::string& agent) {
+    return !is_disabled(commons.server) && !allowlist_excludes(commons.settings, agent);
+}
+
+// The file as planning reads it: through `reads` when given.
+core::AgentFileReads::Shared read_file(const fs::path& file, bool toml, core::AgentFileReads* reads) {
+    if (reads) return reads->read(file, toml);
+    return std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(file, toml));
+}
+
+// McpDetail::errors for one agent: the servers are translated first, and
+// the file is read only to know whether the agent plans at all.
+void translation_errors(const core::RunContext& ctx, const core::Target& target,
+                        const std::vector<CommonsServer>& commons, McpPlan& plan, core::AgentFileReads* reads) {
+    std::vector<std::string> failed;
+    for (const CommonsServer& server : commons) {
+        if (!planned_for(server, target.name)) continue;
+        auto expected = translate_server(server.name, server.server, target.spec->dialect, ctx.env,
+                                         tweak_for(server.settings, target.name), true);
+        if (!expected) failed.push_back(expected.error().message);
+    }
+    if (failed.empty()) return;
+    const fs::path file = ctx.home / fs::path(target.spec->mcp_file);
+    const auto read = read_file(file, target.spec->config_format == core::ConfigFormat::toml, reads);
+    auto view = *read ? core::config_table_view(file, **read, target.spec->servers_key) : read->error();
+    if (!view) {
+        plan.read_errors.push_back(view.error().message);
+        return;
+    }
+    ErrorList errors(plan.errors);
+    for (const std::string& text : failed) errors.add(text);
+}
+
 // The items of one key-merge agent; translation errors go to the plan's
 // `errors`, each text once.
 void plan_target(const core::RunContext& ctx, const core::Target& target,
                  const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
-                 bool keep_managed, McpPlan& plan, core::AgentFileReads* reads) {
+                 bool keep_managed, McpDetail detail, McpPlan& plan, core::AgentFileReads* reads) {
+    if (detail == McpDetail::errors) {
+        translation_errors(ctx, target, commons, plan, reads);
+        return;
+    }
     ErrorList errors(plan.errors);
     const core::AgentSpec* spec = target.spec;
+    const bool full = detail == McpDetail::full;
     McpItem base;
     base.agent = target.name;
-    base.file = ctx.home / fs::path(spec->mcp_file);
+    base.file = SharedPath(ctx.home / fs::path(spec->mcp_file));
     base.servers_key = std::string(spec->servers_key);
     base.toml = spec->config_format == core::ConfigFormat::toml;
 
-    // Read and parsed once: a merge into the file starts from this.
-    const core::AgentFileReads::Shared file =
-        reads ? reads->read(base.file, base.toml)
-              : std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(base.file, base.toml));
-    auto read = *file ? core::config_table_of(base.file, **file, spec->servers_key) : file->error();
-    if (!read) {
-        plan.read_errors.push_back(read.error().message);
+    // Read and parsed once: a merge into the file starts from this. The
+    // table is looked at where the read holds it.
+    const core::AgentFileReads::Shared file = read_file(base.file, base.toml, reads);
+    auto view = *file ? core::config_table_view(base.file, **file, spec->servers_key) : file->error();
+    if (!view) {
+        plan.read_errors.push_back(view.error().message);
         return;
     }
-    const AgentTable table(std::move(*read));
+    const AgentTable table(*view);
     const std::size_t first = plan.items.size();
+    if (keep_managed) {
+        // Every server and every foreign entry gets an item.
+        std::size_t foreign = 0;
+        table.for_each_name([&](const std::string& name) { foreign += commons_names.count(name) == 0 ? 1 : 0; });
+        plan.items.reserve(first + commons.size() + foreign);
+    }
     auto add = [&](const std::string& server, McpState state) -> McpItem& {
         McpItem& item = plan.items.emplace_back(base);
         item.server = server;
@@ -127,14 +217,15 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         return item;
     };
 
-    for (const auto& [name, server, uses_env, settings] : commons) {
-        const json::Value* held = table.find(name);
+    for (const CommonsServer& commons_server : commons) {
+        const auto& [name, server, uses_env, settings] = commons_server;
+        const HeldEntry held = table.find(name);
         // Outside the server's allowlist only a copy of mirthlode's is its
         // own: anything else there is the user's entry and stays.
-        const bool outside = allowlist_excludes(settings, target.name);
-        if (is_disabled(server) || outside) {
+        if (!planned_for(commons_server, target.name)) {
             if (!held) continue;
-            if (!owns_entry(ctx, *spec, target.name, name, server, settings, *held)) {
+            json::Value converted;
+            if (!owns_entry(ctx, *spec, target.name, name, server, settings, held.as_json(converted))) {
                 add(name, McpState::excluded);
             } else {
                 add(name, is_disabled(server) ? McpState::disabled : McpState::stranded);
@@ -150,15 +241,17 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         McpState state = McpState::missing;
         std::vector<std::string> keys;
         if (held) {
-            if (json::equal(*held, *expected)) {
+            if (held.equals(*expected)) {
                 if (!keep_managed) continue;
                 state = McpState::managed;
             } else {
                 state = McpState::drifted;
-                keys = diff_server_entries(held, *expected);
+                json::Value converted;
+                if (full) keys = diff_server_entries(&held.as_json(converted), *expected);
             }
         }
         McpItem& item = add(name, state);
+        if (!full) continue;
         item.keys = std::move(keys);
         item.expected = std::move(*expected);
         // Only what the dialect keeps counts: a reference in a key it drops
@@ -169,9 +262,10 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         }
     }
 
-    for (const auto& [name, entry] : table.members()) {
+    table.for_each_name([&](const std::string& name) {
         if (!commons_names.count(name)) add(name, McpState::foreign);
-    }
+    });
+    if (!full) return;
 
     std::shared_ptr<const core::AgentFileRead> shared;
     for (std::size_t i = first; i < plan.items.size(); ++i) {
@@ -216,7 +310,8 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
 }
 
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads) {
+                    const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads,
+                    McpDetail detail) {
     ErrorList errors(plan.errors);
     std::unordered_set<std::string> commons_names;
     std::vector<CommonsServer> commons;
@@ -235,10 +330,14 @@ void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, con
     }
     std::vector<McpPlan> parts(agents.size());
     platform::run_parallel(agents.size(), [&](std::size_t i) {
-        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i], reads);
+        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, detail, parts[i], reads);
     });
+    std::size_t items = plan.items.size();
+    for (const McpPlan& part : parts) items += part.items.size();
+    plan.items.reserve(items);
     for (McpPlan& part : parts) {
         std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
+        std::vector<McpItem>().swap(part.items);  // its room goes before the next part's items move
         std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
         for (const std::string& error : part.errors) errors.add(error);
     }
@@ -254,6 +353,11 @@ bool is_mirthlode_entry(const core::RunContext& ctx, const core::Config& config,
                         const std::string& agent, const std::string& name, const json::Value& server,
                         const json::Value& held) {
     return owns_entry(ctx, spec, agent, name, server, settings_for(config, name), held);
+}
+
+SharedPath::SharedPath() {
+    static const auto empty = std::make_shared<const fs::path>();
+    path_ = empty;
 }
 
 std::string mcp_note(const McpItem& item) {

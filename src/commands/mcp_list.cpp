@@ -35,7 +35,9 @@ int mcp_list(const core::RunContext& ctx, const core::Config& config, core::Repo
             return 1;
         }
         commons = std::move(*loaded);
-        mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), commons, plan);
+        // A listing shows states alone: nothing a merge would need is kept.
+        mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), commons, plan, true, nullptr,
+                            mcp::McpDetail::states);
     }
     if (!plan.errors.empty()) {
         for (const auto& text : plan.errors) reporter.report_error(text);

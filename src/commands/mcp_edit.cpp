@@ -69,13 +69,14 @@ bool save(const core::RunContext& ctx, core::Reporter& reporter, const mcp::McpS
 
 int exit_code(const core::Reporter& reporter) { return reporter.errors() > 0 ? 1 : 0; }
 
-// The server planned alone, without its "disabled" mark, for every agent.
+// The server planned alone, without its "disabled" mark, for every agent,
+// keeping what `detail` says.
 mcp::McpPlan plan_enabled(const core::RunContext& ctx, const core::Config& config, const std::string& name,
-                          const mcp::McpServer& enabled) {
+                          const mcp::McpServer& enabled, mcp::McpDetail detail) {
     mcp::McpServers alone;
     alone.set(name, enabled);
     mcp::McpPlan plan;
-    mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), alone, plan);
+    mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), alone, plan, true, nullptr, detail);
     return plan;
 }
 
@@ -157,10 +158,10 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     auto first = load_holding(ctx, reporter, name, verb);
     if (!first) return 1;
     if (already(reporter, *first, name, false)) return 0;
-    // An unset ${env:VAR} ends the command here, before anything is locked.
-    if (report_all(reporter, plan_enabled(ctx, config, name, without_disabled(*first->find(name))).errors)) {
-        return 1;
-    }
+    // An unset ${env:VAR} ends the command here, before anything is locked;
+    // the agents' files are read once, under the lock, unless it does.
+    const auto unlocked = plan_enabled(ctx, config, name, without_disabled(*first->find(name)), mcp::McpDetail::errors);
+    if (report_all(reporter, unlocked.errors)) return 1;
 
     std::optional<core::ProcessLock> lock;
     auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
@@ -170,7 +171,7 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     const auto settings = reload_config(ctx, reporter);
     if (!settings) return 1;
     mcp::McpServer enabled = without_disabled(*servers->find(name));
-    const mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled);
+    const mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled, mcp::McpDetail::full);
     if (report_all(reporter, plan.errors)) return 1;
     report_all(reporter, plan.read_errors);
 

@@ -257,6 +257,46 @@ TEST(PlanMcpAgent, AppendsToAPlanWithoutRepeatingErrors) {
     EXPECT_TRUE(plan.items.empty());
 }
 
+// A listing keeps the states alone, and a check for errors gives the errors
+// a full plan gives, reading an agent's file only when a server does not
+// translate for it.
+TEST(PlanMcpAgent, EachDetailKeepsWhatItsCallerNeeds) {
+    Machine m;
+    for (const char* dir : {".claude", ".codex", ".cursor"}) m.install(dir);
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"a":{"command":"old"},"x":{"command":"x"}}})");
+    write_file(m.home / ".codex" / "config.toml",
+               "[mcp_servers.a]\ncommand = \"a\"\n[mcp_servers.b]\ncommand = \"old\"\n");
+    write_file(m.home / ".cursor" / "mcp.json", "not json");
+    // With a server that does not translate (T is not set), then without.
+    for (const char* commons :
+         {R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"},"u":{"command":"${env:T}"}}})",
+          R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"}}})"}) {
+        m.commons(commons);
+        auto servers = mcp::parse_commons_servers(m.home / ".agents" / "mcp.json");
+        ASSERT_TRUE(servers);
+        auto plan = [&](mcp::McpDetail detail) {
+            mcp::McpPlan made;
+            mcp::plan_mcp_agent(m.context(), m.config, m.targets(), *servers, made, true, nullptr, detail);
+            return made;
+        };
+        const mcp::McpPlan full = plan(mcp::McpDetail::full);
+        const mcp::McpPlan states = plan(mcp::McpDetail::states);
+        const mcp::McpPlan errors = plan(mcp::McpDetail::errors);
+
+        EXPECT_EQ(summary(full), "claude/a:drifted[command] claude/b:missing claude/x:foreign codex/a:managed "
+                                 "codex/b:drifted[command] ") << commons;
+        EXPECT_EQ(summary(states), "claude/a:drifted claude/b:missing claude/x:foreign codex/a:managed "
+                                   "codex/b:drifted ") << commons;
+        for (const auto& item : states.items) EXPECT_FALSE(item.expected || item.read) << item.server;
+        EXPECT_EQ(states.errors, full.errors);
+        EXPECT_EQ(states.read_errors, full.read_errors);
+
+        EXPECT_TRUE(errors.items.empty());
+        EXPECT_EQ(errors.errors, full.errors);
+        EXPECT_EQ(errors.read_errors, full.errors.empty() ? std::vector<std::string>{} : full.read_errors) << commons;
+    }
+}
+
 TEST(McpNote, EveryState) {
     mcp::McpItem item;
     const std::vector<std::pair<McpState, std::string>> notes = {

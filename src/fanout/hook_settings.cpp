@@ -1,5 +1,6 @@
 #include "fanout/hook_settings.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -15,6 +16,21 @@ bool keeps_hook_entry(const json::Value& entry, const json::Value& command) {
 }
 
 }  // namespace
+
+std::size_t HookKeyHash::operator()(const HookKey& key) const noexcept {
+    const std::hash<std::string_view> hash;
+    std::size_t seed = hash(key.event);
+    for (const std::string_view part : {key.matcher, key.command}) {
+        seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    }
+    return seed;
+}
+
+const std::string* entry_command(const json::Value& entry) {
+    if (!entry.is_object()) return nullptr;
+    const auto found = entry.find("command");
+    return found != entry.end() && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
+}
 
 std::string_view group_matcher(const json::Value& group) {
     const auto matcher = group.find("matcher");

@@ -1,6 +1,7 @@
 #include "fanout/hooks.h"
 
-#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/agent_files.h"
@@ -12,31 +13,34 @@ namespace fanout {
 
 namespace {
 
-// The first entry with the command among the event's groups that have the
-// matcher. The same command under another matcher is another hook.
-const json::Value* find_entry(const json::Value& hooks, std::string_view event, std::string_view command,
-                              std::string_view matcher) {
-    const auto groups = hooks.find(std::string(event));
-    if (groups == hooks.end() || !groups->is_array()) return nullptr;
-    for (const json::Value& group : *groups) {
-        if (!holds_hook_list(group) || group_matcher(group) != matcher) continue;
-        for (const json::Value& entry : group.at("hooks")) {
-            if (!entry.is_object()) continue;
-            const auto found = entry.find("command");
-            if (found != entry.end() && found->is_string() &&
-                found->get_ref<const std::string&>() == command) {
-                return &entry;
+// The hook lists' entries by event, matcher and command: the first entry
+// of each, as a scan of the events' groups in order meets them. The same
+// command under another matcher is another hook.
+using EntryIndex = std::unordered_map<HookKey, const json::Value*, HookKeyHash>;
+
+EntryIndex index_entries(const json::Value& hooks) {
+    EntryIndex index;
+    for (const auto& [event, groups] : hooks.get_ref<const json::Value::object_t&>()) {
+        if (!groups.is_array()) continue;
+        for (const json::Value& group : groups) {
+            if (!holds_hook_list(group)) continue;
+            const std::string_view matcher = group_matcher(group);
+            for (const json::Value& entry : group.at("hooks")) {
+                if (const std::string* command = entry_command(entry)) {
+                    index.try_emplace(HookKey{event, matcher, *command}, &entry);
+                }
             }
         }
     }
-    return nullptr;
+    return index;
 }
 
-HookState hook_state(const json::Value& hooks, const CommonsHook& hook, std::string_view event,
+HookState hook_state(const EntryIndex& index, const CommonsHook& hook, std::string_view event,
                      const json::Value& wanted) {
-    const json::Value* found = find_entry(hooks, event, hook.command, hook.matcher.value_or(""));
-    if (!found) return HookState::missing;
-    return json::equal(*found, wanted) ? HookState::managed : HookState::drifted;
+    const std::string_view matcher = hook.matcher ? std::string_view(*hook.matcher) : "";
+    const auto found = index.find(HookKey{event, matcher, hook.command});
+    if (found == index.end()) return HookState::missing;
+    return json::equal(*found->second, wanted) ? HookState::managed : HookState::drifted;
 }
 
 // Every entry with a text command that no Commons hook of the same event,
@@ -44,25 +48,21 @@ HookState hook_state(const json::Value& hooks, const CommonsHook& hook, std::str
 void plan_foreign(const core::Target& target, const fs::path& settings_path, std::string_view key,
                   const json::Value& hooks, const std::vector<CommonsHook>& commons,
                   std::vector<HookItem>& items) {
-    for (const auto& member : hooks.items()) {
-        const std::string& event = member.key();
-        const json::Value& groups = member.value();
+    std::unordered_set<HookKey, HookKeyHash> accounted;
+    for (const CommonsHook& hook : commons) {
+        const auto event = agent_event_name(target.name, hook.event);
+        const std::string_view matcher = hook.matcher ? std::string_view(*hook.matcher) : "";
+        if (event) accounted.insert(HookKey{*event, matcher, hook.command});
+    }
+    for (const auto& [event, groups] : hooks.get_ref<const json::Value::object_t&>()) {
         if (!groups.is_array()) continue;
         for (const json::Value& group : groups) {
             if (!holds_hook_list(group)) continue;
             const std::string_view matcher = group_matcher(group);
             for (const json::Value& entry : group.at("hooks")) {
-                if (!entry.is_object()) continue;
-                const auto command = entry.find("command");
-                if (command == entry.end() || !command->is_string()) continue;
-                const std::string& text = command->get_ref<const std::string&>();
-                const bool accounted =
-                    std::any_of(commons.begin(), commons.end(), [&](const CommonsHook& hook) {
-                        return agent_event_name(target.name, hook.event) == event && hook.command == text &&
-                               hook.matcher.value_or("") == matcher;
-                    });
-                if (accounted) continue;
-                items.push_back({target.name, event, foreign_command_label(text), settings_path,
+                const std::string* command = entry_command(entry);
+                if (!command || accounted.contains(HookKey{event, matcher, *command})) continue;
+                items.push_back({target.name, event, foreign_command_label(*command), settings_path,
                                  std::nullopt, std::nullopt, std::string(key), std::nullopt,
                                  HookState::foreign});
             }
@@ -82,15 +82,17 @@ void plan_agent(const core::Target& target, const fs::path& home,
         return;
     }
     const json::Value* root = &(*read)->document;
-    json::Value hooks = json::Value::object();
+    const json::Value none = json::Value::object();
+    const json::Value* hooks = &none;
     if (const json::Value* found = root->is_object() && root->contains(key) ? &root->at(key) : nullptr) {
         if (!found->is_object()) {
             plan.settings_errors.push_back(
                 core::left_untouched(settings_path, "`" + key + "` is not an object").message);
             return;
         }
-        hooks = *found;
+        hooks = found;
     }
+    const EntryIndex index = index_entries(*hooks);
     for (const CommonsHook& hook : commons) {
         const auto event = agent_event_name(target.name, hook.event);
         if (!event) {
@@ -99,14 +101,14 @@ void plan_agent(const core::Target& target, const fs::path& home,
             continue;
         }
         json::Value entry = hook_entry_json(hook);
-        const HookState state = hook_state(hooks, hook, *event, entry);
+        const HookState state = hook_state(index, hook, *event, entry);
         plan.items.push_back({target.name, hook.event, hook.command, settings_path, hook.matcher,
                               std::move(entry), key, std::string(*event), state});
         if (is_actionable(state)) {
             plan.items.back().read = std::shared_ptr<const core::AgentFileRead>(read, &read->value());
         }
     }
-    plan_foreign(target, settings_path, key, hooks, commons, plan.items);
+    plan_foreign(target, settings_path, key, *hooks, commons, plan.items);
 }
 
 }  // namespace

@@ -103,13 +103,14 @@ public:
 
 private:
     util::Result<std::size_t> event_edit(const HookItem& item) {
-        const std::string& name = *item.agent_event;
+        const std::string_view name = *item.agent_event;
         if (const auto known = event_index_.find(name); known != event_index_.end()) return known->second;
         EventEdit edit;
         edit.name = name;
-        if (const auto found = hooks_.find(name); found != hooks_.end()) {
+        if (const auto found = hooks_.find(std::string(name)); found != hooks_.end()) {
             if (!found->is_array()) {
-                return util::error(path_.string() + ": `" + item.key + "." + name + "` is not a list");
+                return util::error(path_.string() + ": `" + std::string(item.key) + "." + std::string(name) +
+                                   "` is not a list");
             }
             edit.groups = &*found;
         }
@@ -211,8 +212,8 @@ util::Status<> apply_hook_group(const HookFileGroup& group) {
     if (!root->is_object()) {
         return util::error(path.string() + " does not hold a JSON object — left untouched");
     }
-    const std::string& key = group.items.front()->key;
-    json::Value hooks = root->contains(key) ? root->at(key) : json::Value::object();
+    const std::string key(group.items.front()->key);
+    json::Value hooks = root->contains(key) ? std::move(root->at(key)) : json::Value::object();
     if (!hooks.is_object()) {
         return core::left_untouched(path, "`" + key + "` is not an object");
     }

@@ -111,10 +111,14 @@ AgentSettings read_settings(const core::Target& target, const fs::path& home, co
 
 // An item per Commons hook, then one per entry with a text command that no
 // Commons hook of the same event, command and matcher accounts for.
+// `entries` holds the entry each Commons hook writes, made for the first
+// agent that needs it.
 void plan_agent(const core::Target& target, const AgentSettings& settings, const std::vector<CommonsHook>& commons,
-                bool keep_managed, std::vector<HookItem>& items) {
+                bool keep_managed, std::vector<std::shared_ptr<const json::Value>>& entries,
+                std::vector<HookItem>& items) {
     EntryIndex index(*settings.hooks, settings.entries);
-    for (const CommonsHook& hook : commons) {
+    for (std::size_t i = 0; i < commons.size(); ++i) {
+        const CommonsHook& hook = commons[i];
         const auto event = agent_event_name(target.name, hook.event);
         if (!event) {
             items.push_back({target.name, hook.event, hook.command, HookState::unsupported});
@@ -133,9 +137,10 @@ void plan_agent(const core::Target& target, const AgentSettings& settings, const
         HookItem& item = items.back();
         item.settings_path = settings.path;
         item.matcher = hook.matcher;
-        item.entry = hook_entry_json(hook);
+        if (!entries[i]) entries[i] = std::make_shared<const json::Value>(hook_entry_json(hook));
+        item.entry = entries[i];
         item.key = target.spec->hooks_key;
-        item.agent_event = std::string(*event);
+        item.agent_event = *event;
         item.read = std::shared_ptr<const core::AgentFileRead>(settings.read, &settings.read->value());
     }
     for (const EntryIndex::Node* node : index.in_order()) {
@@ -206,9 +211,10 @@ HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targe
     std::size_t count = 0;
     for (const AgentSettings& read : settings) count += read.hooks ? commons.size() + read.entries : 0;
     plan.items.reserve(count);
+    std::vector<std::shared_ptr<const json::Value>> entries(commons.size());
     for (std::size_t i = 0; i < agents.size(); ++i) {
         if (settings[i].hooks) {
-            plan_agent(*agents[i], settings[i], commons, keep_managed, plan.items);
+            plan_agent(*agents[i], settings[i], commons, keep_managed, entries, plan.items);
         } else {
             plan.settings_errors.push_back(std::move(settings[i].error));
         }

@@ -35,15 +35,16 @@ struct HookItem {
     std::string command;  // a foreign entry's label
     HookState state;
     // Missing and drifted items only, for the write: the settings file, the
-    // hook's matcher and entry, the key holding the hooks, the event as the
-    // agent names it, and the settings as planning read them (shared by the
-    // items of one file). Sync writes nothing for the other items, and a
-    // machine may have tens of thousands of them.
+    // hook's matcher and entry (shared by the items of one hook), the key
+    // holding the hooks, the event as the agent names it, and the settings
+    // as planning read them (shared by the items of one file). Sync writes
+    // nothing for the other items, and a machine may have tens of thousands
+    // of them.
     fs::path settings_path = {};
     std::optional<std::string> matcher = std::nullopt;
-    std::optional<json::Value> entry = std::nullopt;
-    std::string key = {};
-    std::optional<std::string> agent_event = std::nullopt;
+    std::shared_ptr<const json::Value> entry = nullptr;
+    std::string_view key = {};
+    std::optional<std::string_view> agent_event = std::nullopt;
     std::shared_ptr<const core::AgentFileRead> read = nullptr;
 };
 

@@ -351,6 +351,59 @@ TEST_F(HooksFixture, ApplyingKeepsHandWrittenHooksAndOtherKeys) {
     }
 }
 
+// An entry is judged by the first copy of its command under its matcher;
+// the write takes every such copy out, drops a group that this empties (not
+// one that was empty already, nor one an earlier hook joined) and adds the
+// entry to the first group left with the matcher.
+TEST_F(HooksFixture, CopiesUnderTheMatcherGoAndTheEntryJoinsTheFirstGroupLeft) {
+    struct Case {
+        const char* name;
+        const char* commons;  // Stop.toml
+        const char* before;   // claude's "Stop" list
+        const char* states;   // the Commons hooks' states, in order
+        const char* after;
+    };
+    const Case cases[] = {
+        {"an emptied group goes",
+         "[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\ntimeout = 5\n",
+         R"([{"matcher": "M", "hooks": [{"type": "command", "command": "x"}]},
+             {"matcher": "N", "hooks": [{"command": "y"}]}, {"matcher": "M", "hooks": [{"command": "z"}]}])",
+         "drifted",
+         R"([{"matcher":"N","hooks":[{"command":"y"}]},)"
+         R"({"matcher":"M","hooks":[{"command":"z"},{"type":"command","command":"x","timeout":5}]}])"},
+        {"a group an earlier hook joined stays",
+         "[[hook]]\ncommand = \"a\"\nmatcher = \"M\"\n[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\ntimeout = 5\n",
+         R"([{"matcher": "M", "hooks": [{"type": "command", "command": "x"}]}])",
+         "missing drifted",
+         R"([{"matcher":"M","hooks":[{"type":"command","command":"a"},{"type":"command","command":"x","timeout":5}]}])"},
+        {"the first copy decides, every copy goes, an empty group stays",
+         "[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\n",
+         R"([{"matcher": "M", "hooks": []}, {"matcher": "M", "hooks": [{"command": "x", "timeout": 1}, {"command": "w"}]},
+             {"matcher": "K", "hooks": [{"command": "x"}]},
+             {"matcher": "M", "hooks": [{"type": "command", "command": "x"}]}])",
+         "drifted",
+         R"([{"matcher":"M","hooks":[{"type":"command","command":"x"}]},{"matcher":"M","hooks":[{"command":"w"}]},)"
+         R"({"matcher":"K","hooks":[{"command":"x"}]}])"},
+    };
+    fs::remove_all(home / ".gemini");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hook_file("Stop.toml", c.commons);
+        write_file(claude, std::string(R"({"hooks": {"Stop": )") + c.before + "}}");
+        const HookPlan planned = plan();
+        std::string states;
+        for (const HookItem& item : planned.items) {
+            if (item.state == HookState::foreign) continue;
+            states += (states.empty() ? "" : " ") + std::string(hook_state_word(item.state));
+        }
+        EXPECT_EQ(states, c.states);
+        for (const HookFileGroup& group : group_actionable_hooks(planned.items)) {
+            ASSERT_TRUE(apply_hook_group(group).ok());
+        }
+        EXPECT_EQ(parse_json(read_file(claude)).at("hooks").at("Stop").dump(), c.after);
+    }
+}
+
 TEST_F(HooksFixture, ApplyingWritesAFileWholeOrNotAtAll) {
     hook_file("Stop.toml", "[[hook]]\ncommand = \"a\"\n");
     hook_file("PreToolUse.toml", "[[hook]]\ncommand = \"b\"\n");

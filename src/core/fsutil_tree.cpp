@@ -256,11 +256,14 @@ util::IoStatus remove_entry_whole(const fs::path& path) {
 }
 
 void clear_hidden_leftovers(const fs::path& dir) {
-    auto names = platform::list_directory(dir);
-    if (!names) return;
-    for (const std::string& name : *names) {
-        auto process = leftover_process(name);
-        if (!process || platform::process_alive(*process)) continue;
+    // Only the hidden names are kept: a directory of thousands of entries
+    // holds few of them, if any.
+    std::vector<std::string> hidden;
+    (void)platform::for_each_name(dir, [&](const std::string& name) {
+        if (leftover_process(name)) hidden.push_back(name);
+    });
+    for (const std::string& name : hidden) {
+        if (platform::process_alive(*leftover_process(name))) continue;
         const fs::path leftover = dir / name;
         auto meta = platform::symlink_metadata(leftover);
         if (meta && (meta->is_dir() || meta->is_regular())) (void)remove_entry_whole(leftover);

@@ -3,6 +3,8 @@
 // file belongs to the agent.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,26 +12,31 @@
 
 namespace fanout {
 
+// Where an entry stands in the hook lists: its event as the settings name
+// it, its group's matcher and its command. The views point into the
+// settings (or a Commons hook) and live as long as they do.
+struct HookKey {
+    std::string_view event;
+    std::string_view matcher;
+    std::string_view command;
+    bool operator==(const HookKey&) const = default;
+};
+
+struct HookKeyHash {
+    std::size_t operator()(const HookKey& key) const noexcept;
+};
+
+// An entry's command when the entry is an object with a text "command",
+// else nullptr.
+const std::string* entry_command(const json::Value& entry);
+
 // A group's matcher: its "matcher" text, else the empty text.
 std::string_view group_matcher(const json::Value& group);
 // True for an object whose "hooks" is a list.
 bool holds_hook_list(const json::Value& group);
-// Copies of the entries of every group that holds a "hooks" list, in order.
-std::vector<json::Value> hooks_values(const json::Value& groups);
 
 // The value under "hooks" when `root` is an object that has it, else nullptr.
 const json::Value* get_hooks_key(const json::Value& root);
 json::Value* get_hooks_key(json::Value& root);
-
-// Removes from one group's entries every copy of the command.
-void prune_hook_entries(json::Value& entries, const json::Value& command);
-
-// Removes every copy of the command from the groups of one event whose
-// matcher is `matcher` (the entries a Commons hook with that command and
-// matcher wrote), and the groups this leaves empty. Entries under other
-// matchers and groups that were empty already stay.
-void remove_hook_command(json::Value& groups, const json::Value& command, std::string_view matcher);
-// The same for the groups of every matcher.
-void remove_hook_command(json::Value& groups, const json::Value& command);
 
 }  // namespace fanout

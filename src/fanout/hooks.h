@@ -33,14 +33,18 @@ struct HookItem {
     std::string agent;
     std::string event;    // the Commons name; the settings' key for a foreign entry
     std::string command;  // a foreign entry's label
-    fs::path settings_path;
-    std::optional<std::string> matcher;      // absent for unsupported and foreign
-    std::optional<json::Value> entry;        // absent for unsupported and foreign
-    std::string key;                         // the settings key holding the hooks
-    std::optional<std::string> agent_event;  // absent for unsupported and foreign
     HookState state;
-    // Missing and drifted items: the settings as planning read them, for
-    // the write (shared by the items of one file).
+    // Missing and drifted items only, for the write: the settings file, the
+    // hook's matcher and entry (shared by the items of one hook), the key
+    // holding the hooks, the event as the agent names it, and the settings
+    // as planning read them (shared by the items of one file). Sync writes
+    // nothing for the other items, and a machine may have tens of thousands
+    // of them.
+    fs::path settings_path = {};
+    std::optional<std::string> matcher = std::nullopt;
+    std::shared_ptr<const json::Value> entry = nullptr;
+    std::string_view key = {};
+    std::optional<std::string_view> agent_event = std::nullopt;
     std::shared_ptr<const core::AgentFileRead> read = nullptr;
 };
 
@@ -54,10 +58,11 @@ struct HookPlan {
 std::string hook_note(const HookItem& item);
 
 // Reads the Commons hooks under `hooks_dir` and the settings under `home` of
-// the hook-taking agents among `targets`; changes nothing.
-// The settings are read through `reads` when given.
+// the hook-taking agents among `targets`; changes nothing. Without
+// `keep_managed` the plan holds no item whose state is managed. The
+// settings are read through `reads` when given.
 HookPlan plan_hooks(const fs::path& home, const std::vector<core::Target>& targets, const fs::path& hooks_dir,
-                    core::AgentFileReads* reads = nullptr);
+                    bool keep_managed = true, core::AgentFileReads* reads = nullptr);
 
 // What a listing shows of an agent's own command: the quoted program or the
 // first word, with " …" when more follows.

@@ -173,7 +173,7 @@ SyncPlan plan_sync(const core::RunContext& ctx, const core::Config& config, cons
         [&] { plan.instructions = plan_instructions(ctx, targets, ctx.commons / "AGENTS.md"); },
         [&] { plan.mcp = mcp::plan_mcp(ctx, config, targets, ctx.commons / "mcp.json", options.keep_managed,
                                           &reads); },
-        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks", &reads); },
+        [&] { plan.hooks = plan_hooks(ctx.home, targets, ctx.commons / "hooks", options.keep_managed, &reads); },
     };
     platform::run_parallel(planners.size(), [&](std::size_t i) { planners[i](); });
 

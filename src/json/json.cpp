@@ -155,6 +155,23 @@ private:
 }  // namespace
 
 void ObjectBuilder::set(std::string key, Value value) {
+    // Most objects have a handful of members, searched faster one by one
+    // than through an index that copies every key; a larger one gets the
+    // index once it grows past that.
+    constexpr std::size_t searched = 16;
+    if (index_.empty() && members_.size() < searched) {
+        for (auto& member : members_) {
+            if (member.first == key) {
+                member.second = std::move(value);
+                return;
+            }
+        }
+        members_.emplace_back(std::move(key), std::move(value));
+        return;
+    }
+    if (index_.empty()) {
+        for (std::size_t i = 0; i < members_.size(); ++i) index_.emplace(members_[i].first, i);
+    }
     auto [it, inserted] = index_.try_emplace(key, members_.size());
     if (inserted) members_.emplace_back(std::move(key), std::move(value));
     else members_[it->second].second = std::move(value);

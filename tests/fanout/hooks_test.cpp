@@ -56,41 +56,6 @@ TEST(HookLabels, ForeignCommandsAndShownCommands) {
     EXPECT_EQ(shown_command(wide), "é" + std::string(38, 'x') + "…");
 }
 
-TEST(HookEdits, PruneAndDropKeepEverythingElse) {
-    json::Value groups = parse_json(R"([
-        {"matcher": "a", "hooks": [{"command": "x"}, {"command": "y"}, 3, {"type": "command"}]},
-        {"hooks": [{"command": "x"}, {"command": "x"}]},
-        {"hooks": [{"command": 5}]},
-        {"hooks": "x"},
-        7,
-        {"hooks": []}
-    ])");
-    remove_hook_command(groups, "x");
-    EXPECT_EQ(groups.dump(),
-              R"([{"matcher":"a","hooks":[{"command":"y"},3,{"type":"command"}]},)"
-              R"({"hooks":[{"command":5}]},{"hooks":"x"},7,{"hooks":[]}])");
-
-    json::Value entries = parse_json(R"([{"command": ["x"]}, {"command": "x"}])");
-    prune_hook_entries(entries, "x");
-    EXPECT_EQ(entries.dump(), R"([{"command":["x"]}])");
-    EXPECT_EQ(hooks_values(parse_json(R"([{"hooks": [1, 2]}, {"hooks": {}}, 5, {"hooks": [3]}])")).size(), 3u);
-}
-
-TEST(HookEdits, RemovingACommandTouchesOnlyItsMatcher) {
-    json::Value groups = parse_json(R"([
-        {"matcher": "a", "hooks": [{"command": "x"}, {"command": "y"}]},
-        {"matcher": "b", "hooks": [{"command": "x"}]},
-        {"matcher": "a", "hooks": [{"command": "x"}]},
-        {"matcher": "a", "hooks": []},
-        {"hooks": [{"command": "x"}]}
-    ])");
-    remove_hook_command(groups, "x", "a");
-    EXPECT_EQ(groups.dump(), R"([{"matcher":"a","hooks":[{"command":"y"}]},{"matcher":"b","hooks":[{"command":"x"}]},)"
-                             R"({"matcher":"a","hooks":[]},{"hooks":[{"command":"x"}]}])");
-    remove_hook_command(groups, "x", "");
-    EXPECT_EQ(groups.size(), 3u);
-}
-
 // A home with claude and gemini installed and a Commons hooks directory.
 struct HooksFixture : ::testing::Test {
     TempDir home;
@@ -345,6 +310,59 @@ TEST_F(HooksFixture, ApplyingKeepsHandWrittenHooksAndOtherKeys) {
 
     for (const HookItem& item : plan().items) {
         EXPECT_TRUE(item.state == HookState::managed || item.state == HookState::foreign) << item.command;
+    }
+}
+
+// An entry is judged by the first copy of its command under its matcher;
+// the write takes every such copy out, drops a group that this empties (not
+// one that was empty already, nor one an earlier hook joined) and adds the
+// entry to the first group left with the matcher.
+TEST_F(HooksFixture, CopiesUnderTheMatcherGoAndTheEntryJoinsTheFirstGroupLeft) {
+    struct Case {
+        const char* name;
+        const char* commons;  // Stop.toml
+        const char* before;   // claude's "Stop" list
+        const char* states;   // the Commons hooks' states, in order
+        const char* after;
+    };
+    const Case cases[] = {
+        {"an emptied group goes",
+         "[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\ntimeout = 5\n",
+         R"([{"matcher": "M", "hooks": [{"type": "command", "command": "x"}]},
+             {"matcher": "N", "hooks": [{"command": "y"}]}, {"matcher": "M", "hooks": [{"command": "z"}]}])",
+         "drifted",
+         R"([{"matcher":"N","hooks":[{"command":"y"}]},)"
+         R"({"matcher":"M","hooks":[{"command":"z"},{"type":"command","command":"x","timeout":5}]}])"},
+        {"a group an earlier hook joined stays",
+         "[[hook]]\ncommand = \"a\"\nmatcher = \"M\"\n[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\ntimeout = 5\n",
+         R"([{"matcher": "M", "hooks": [{"type": "command", "command": "x"}]}])",
+         "missing drifted",
+         R"([{"matcher":"M","hooks":[{"type":"command","command":"a"},{"type":"command","command":"x","timeout":5}]}])"},
+        {"the first copy decides, every copy goes, an empty group stays",
+         "[[hook]]\ncommand = \"x\"\nmatcher = \"M\"\n",
+         R"([{"matcher": "M", "hooks": []}, {"matcher": "M", "hooks": [{"command": "x", "timeout": 1}, {"command": "w"}]},
+             {"matcher": "K", "hooks": [{"command": "x"}]},
+             {"matcher": "M", "hooks": [{"type": "command", "command": "x"}]}])",
+         "drifted",
+         R"([{"matcher":"M","hooks":[{"type":"command","command":"x"}]},{"matcher":"M","hooks":[{"command":"w"}]},)"
+         R"({"matcher":"K","hooks":[{"command":"x"}]}])"},
+    };
+    fs::remove_all(home / ".gemini");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hook_file("Stop.toml", c.commons);
+        write_file(claude, std::string(R"({"hooks": {"Stop": )") + c.before + "}}");
+        const HookPlan planned = plan();
+        std::string states;
+        for (const HookItem& item : planned.items) {
+            if (item.state == HookState::foreign) continue;
+            states += (states.empty() ? "" : " ") + std::string(hook_state_word(item.state));
+        }
+        EXPECT_EQ(states, c.states);
+        for (const HookFileGroup& group : group_actionable_hooks(planned.items)) {
+            ASSERT_TRUE(apply_hook_group(group).ok());
+        }
+        EXPECT_EQ(parse_json(read_file(claude)).at("hooks").at("Stop").dump(), c.after);
     }
 }
 

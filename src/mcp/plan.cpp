@@ -1,6 +1,8 @@
 #include "mcp/plan.h"
 
 #include <algorithm>
+#include <future>
+#include <optional>
 #include <iterator>
 #include <string_view>
 #include <unordered_map>
@@ -65,6 +67,34 @@ struct CommonsServer {
     bool uses_env;                            // the server itself holds "${env:"
     const core::McpServerSettings* settings;  // its [mcp.<name>] settings, if any
 };
+
+// The Commons servers as every agent's planning takes them, made once.
+struct CommonsList {
+    std::vector<CommonsServer> servers;
+    std::unordered_set<std::string> names;
+
+    CommonsList(const core::Config& config, const McpServers& loaded) {
+        for (const auto& entry : loaded) {
+            names.insert(entry.name);
+            auto found = config.mcp.find(entry.name);
+            servers.push_back({entry.name, entry.server, uses_env_references(entry.server),
+                               found == config.mcp.end() ? nullptr : &found->second});
+        }
+    }
+};
+
+// The key-merge agents among `targets`, in target order.
+std::vector<const core::Target*> key_merge_agents(const std::vector<core::Target>& targets) {
+    std::vector<const core::Target*> agents;
+    for (const core::Target& target : targets) {
+        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
+    }
+    return agents;
+}
+
+core::AgentFileReads::Shared read_agent_file_of(const core::RunContext& ctx, const core::Target& target,
+                                                core::AgentFileReads* reads);
+
 
 // The entry an agent holds under a server's name, where it stands in the
 // file's read: a JSON value, or a TOML item taken as its JSON conversion.
@@ -153,6 +183,26 @@ core::AgentFileReads::Shared read_file(const fs::path& file, bool toml, core::Ag
     return std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(file, toml));
 }
 
+// The parts planned agent by agent, put together in target order.
+void join_parts(std::vector<McpPlan>& parts, McpPlan& plan) {
+    ErrorList errors(plan.errors);
+    std::size_t items = plan.items.size();
+    for (const McpPlan& part : parts) items += part.items.size();
+    plan.items.reserve(items);
+    for (McpPlan& part : parts) {
+        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
+        std::vector<McpItem>().swap(part.items);  // its room goes before the next part's items move
+        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
+        for (const std::string& error : part.errors) errors.add(error);
+    }
+}
+
+core::AgentFileReads::Shared read_agent_file_of(const core::RunContext& ctx, const core::Target& target,
+                                                core::AgentFileReads* reads) {
+    const core::AgentSpec& spec = *target.spec;
+    return read_file(ctx.home / fs::path(spec.mcp_file), spec.config_format == core::ConfigFormat::toml, reads);
+}
+
 // McpDetail::errors for one agent: the servers are translated first, and
 // the file is read only to know whether the agent plans at all.
 void translation_errors(const core::RunContext& ctx, const core::Target& target,
@@ -178,25 +228,20 @@ void translation_errors(const core::RunContext& ctx, const core::Target& target,
 
 // The items of one key-merge agent; translation errors go to the plan's
 // `errors`, each text once.
-void plan_target(const core::RunContext& ctx, const core::Target& target,
-                 const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
-                 bool keep_managed, McpDetail detail, McpPlan& plan, core::AgentFileReads* reads) {
-    if (detail == McpDetail::errors) {
-        translation_errors(ctx, target, commons, plan, reads);
-        return;
-    }
+void plan_target(const core::RunContext& ctx, const core::Target& target, const CommonsList& list,
+                 const core::AgentFileReads::Shared& file, bool keep_managed, McpDetail detail, McpPlan& plan) {
+    const std::vector<CommonsServer>& commons = list.servers;
     ErrorList errors(plan.errors);
     const core::AgentSpec* spec = target.spec;
     const bool full = detail == McpDetail::full;
     McpItem base;
-    base.agent = target.name;
+    base.agent = spec->name;
     base.file = SharedPath(ctx.home / fs::path(spec->mcp_file));
-    base.servers_key = std::string(spec->servers_key);
+    base.servers_key = spec->servers_key;
     base.toml = spec->config_format == core::ConfigFormat::toml;
 
     // Read and parsed once: a merge into the file starts from this. The
     // table is looked at where the read holds it.
-    const core::AgentFileReads::Shared file = read_file(base.file, base.toml, reads);
     auto view = *file ? core::config_table_view(base.file, **file, spec->servers_key) : file->error();
     if (!view) {
         plan.read_errors.push_back(view.error().message);
@@ -207,7 +252,7 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
     if (keep_managed) {
         // Every server and every foreign entry gets an item.
         std::size_t foreign = 0;
-        table.for_each_name([&](const std::string& name) { foreign += commons_names.count(name) == 0 ? 1 : 0; });
+        table.for_each_name([&](const std::string& name) { foreign += list.names.count(name) == 0 ? 1 : 0; });
         plan.items.reserve(first + commons.size() + foreign);
     }
     auto add = [&](const std::string& server, McpState state) -> McpItem& {
@@ -251,7 +296,8 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
             }
         }
         McpItem& item = add(name, state);
-        if (!full) continue;
+        // What a merge needs, for the entries a merge writes.
+        if (!full || state == McpState::managed) continue;
         item.keys = std::move(keys);
         item.expected = std::move(*expected);
         // Only what the dialect keeps counts: a reference in a key it drops
@@ -263,7 +309,7 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
     }
 
     table.for_each_name([&](const std::string& name) {
-        if (!commons_names.count(name)) add(name, McpState::foreign);
+        if (!list.names.count(name)) add(name, McpState::foreign);
     });
     if (!full) return;
 
@@ -300,47 +346,79 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
-    auto servers = parse_commons_servers(commons_mcp);
-    if (!servers) {
-        plan.errors.push_back(servers.error().message);
-        return plan;
-    }
-    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed, reads);
+    util::Result<McpServers> servers = McpServers();
+    plan_mcp_loading(
+        ctx, config, targets,
+        [&]() -> const McpServers* {
+            servers = parse_commons_servers(commons_mcp);
+            if (servers) return &*servers;
+            plan.errors.push_back(servers.error().message);
+            return nullptr;
+        },
+        plan, keep_managed, reads);
     return plan;
+}
+
+void read_agent_files_alongside(const core::RunContext& ctx, const std::vector<core::Target>& targets,
+                                core::AgentFileReads& reads, const std::function<void()>& alongside) {
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
+    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+        if (i == 0) alongside();
+        else read_agent_file_of(ctx, *agents[i - 1], &reads);
+    });
+}
+
+void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                      const std::function<const McpServers*()>& load, McpPlan& plan, bool keep_managed,
+                      core::AgentFileReads* reads, McpDetail detail) {
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
+    std::vector<McpPlan> parts(agents.size());
+    // The first task loads the list; each of the others reads an agent's
+    // file meanwhile, then waits for the list. The first task is always
+    // taken first, so a waiting task never waits for one not yet begun.
+    std::optional<CommonsList> list;
+    std::promise<const CommonsList*> loaded;
+    const std::shared_future<const CommonsList*> ready = loaded.get_future().share();
+    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+        if (i == 0) {
+            try {
+                if (const McpServers* servers = load()) list.emplace(config, *servers);
+            } catch (...) {
+                loaded.set_value(nullptr);
+                throw;
+            }
+            loaded.set_value(list ? &*list : nullptr);
+            return;
+        }
+        const core::Target& target = *agents[i - 1];
+        core::AgentFileReads::Shared file = read_agent_file_of(ctx, target, reads);
+        const CommonsList* commons = ready.get();
+        if (commons) plan_target(ctx, target, *commons, file, keep_managed, detail, parts[i - 1]);
+        // A file read here and kept by no item ends with its planning. The
+        // next may well be parsed on another thread, so its room goes back
+        // at once rather than staying in this thread's heap.
+        if (!reads && file.use_count() == 1) {
+            file.reset();
+            platform::release_free_memory();
+        }
+    });
+    join_parts(parts, plan);
 }
 
 void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
                     const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads,
                     McpDetail detail) {
-    ErrorList errors(plan.errors);
-    std::unordered_set<std::string> commons_names;
-    std::vector<CommonsServer> commons;
-    for (const auto& entry : servers) {
-        commons_names.insert(entry.name);
-        auto found = config.mcp.find(entry.name);
-        commons.push_back({entry.name, entry.server, uses_env_references(entry.server),
-                           found == config.mcp.end() ? nullptr : &found->second});
+    if (detail != McpDetail::errors) {
+        plan_mcp_loading(ctx, config, targets, [&] { return &servers; }, plan, keep_managed, reads, detail);
+        return;
     }
-
-    // Each agent's file is read and compared on its own, side by side with
-    // the others; the results are put together in target order.
-    std::vector<const core::Target*> agents;
-    for (const core::Target& target : targets) {
-        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
-    }
+    const CommonsList list(config, servers);
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
     std::vector<McpPlan> parts(agents.size());
     platform::run_parallel(agents.size(), [&](std::size_t i) {
-        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, detail, parts[i], reads);
+        translation_errors(ctx, *agents[i], list.servers, parts[i], reads);
     });
-    std::size_t items = plan.items.size();
-    for (const McpPlan& part : parts) items += part.items.size();
-    plan.items.reserve(items);
-    for (McpPlan& part : parts) {
-        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
-        std::vector<McpItem>().swap(part.items);  // its room goes before the next part's items move
-        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
-        for (const std::string& error : part.errors) errors.add(error);
-    }
+    join_parts(parts, plan);
 }
 
 bool is_commons_copy(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,

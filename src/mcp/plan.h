@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,12 +47,12 @@ private:
 };
 
 struct McpItem {
-    std::string agent;
+    std::string_view agent;  // a built-in agent's name, held by the agent table
     std::string server;
     SharedPath file;                      // the agent's MCP configuration file
     std::vector<std::string> keys;        // differing keys of a drifted item
-    std::optional<json::Value> expected;  // managed, missing and drifted only
-    std::string servers_key;
+    std::optional<json::Value> expected;  // missing and drifted only: what a merge writes
+    std::string_view servers_key;         // held by the agent table
     bool toml = false;
     bool resolved = false;  // the expected entry holds a value expanded from "${env:VAR}"
     McpState state = McpState::managed;
@@ -86,6 +87,20 @@ struct McpPlan {
 // Agents' files are read through `reads` when given.
 McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
                  const fs::path& commons_mcp, bool keep_managed = true, core::AgentFileReads* reads = nullptr);
+
+// Runs `alongside` while the file of every key-merge agent among `targets`
+// is read into `reads`, side by side: planning then finds them read. A file
+// that cannot be read is reported by the planning that asks for it.
+void read_agent_files_alongside(const core::RunContext& ctx, const std::vector<core::Target>& targets,
+                                core::AgentFileReads& reads, const std::function<void()>& alongside);
+
+// plan_mcp_agent for the servers `load` gives (nullptr: none, nothing is
+// planned), each agent's file read while `load` runs and planned as soon as
+// both are there; without `reads`, an agent's file lives no longer than its
+// planning unless an item keeps it for a merge.
+void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                      const std::function<const McpServers*()>& load, McpPlan& plan, bool keep_managed = true,
+                      core::AgentFileReads* reads = nullptr, McpDetail detail = McpDetail::full);
 
 // Appends the items of these Commons servers (in name order) for every
 // key-merge agent among `targets` to `plan`, keeping what `detail` says.

@@ -33,7 +33,7 @@ struct Machine {
 std::string summary(const mcp::McpPlan& plan) {
     std::string out;
     for (const auto& item : plan.items) {
-        out += item.agent + "/" + item.server + ":" + std::string(mcp::state_word(item.state));
+        out += std::string(item.agent) + "/" + item.server + ":" + std::string(mcp::state_word(item.state));
         if (!item.keys.empty()) {
             out += "[";
             for (const auto& key : item.keys) out += key + (&key == &item.keys.back() ? "" : ",");
@@ -113,14 +113,13 @@ TEST(PlanMcp, EveryStateInPlanningOrder) {
     EXPECT_EQ(claude_a->file, m.home / ".claude.json");
     EXPECT_EQ(claude_a->servers_key, "mcpServers");
     EXPECT_FALSE(claude_a->toml);
-    EXPECT_EQ(claude_a->expected->dump(), R"({"type":"stdio","command":"a","args":["x"]})");
+    EXPECT_EQ(find(plan, "claude", "b")->expected->dump(), R"({"command":"b"})");
     const auto* codex_b = find(plan, "codex", "b");
     EXPECT_EQ(codex_b->file, m.home / ".codex" / "config.toml");
     EXPECT_EQ(codex_b->servers_key, "mcp_servers");
     EXPECT_TRUE(codex_b->toml);
     for (const auto& item : plan.items) {
-        bool has_expected = item.state == McpState::managed || item.state == McpState::missing ||
-                            item.state == McpState::drifted;
+        bool has_expected = item.state == McpState::missing || item.state == McpState::drifted;
         EXPECT_EQ(item.expected.has_value(), has_expected) << item.agent << "/" << item.server;
     }
     EXPECT_EQ(mcp::mcp_note(*find(plan, "cursor", "c")), "differs from the Commons (args, cwd, env) — will be restored");

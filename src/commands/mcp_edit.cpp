@@ -182,16 +182,17 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     const auto settings = reload_config(ctx, reporter);
     if (!settings) return 1;
     mcp::McpServer enabled = without_disabled(*servers->find(name));
-    const mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled, mcp::McpDetail::full, &reads);
+    mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled, mcp::McpDetail::full, &reads);
+    reads.forget_all();  // the items alone hold the files now, and each merge takes its own over
     if (report_all(reporter, plan.errors)) return 1;
     report_all(reporter, plan.read_errors);
 
     servers->set(name, std::move(enabled));
     if (!save(ctx, reporter, *servers)) return 1;
-    for (const mcp::McpItem& item : plan.items) {
+    for (mcp::McpItem& item : plan.items) {
         if (item.server != name || !mcp::is_actionable(item.state)) continue;
         auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
-                                                          item.read.get());
+                                                          std::move(item.read));
         if (!merged) {
             reporter.report_error(merged.error().message);
             continue;

@@ -252,9 +252,14 @@ AgentFileReads::Shared AgentFileReads::read(const fs::path& path, bool toml) {
     std::promise<Shared> promise;
     reads_.emplace(std::pair(path, toml), promise.get_future().share());
     lock.unlock();
-    Shared read = std::make_shared<const util::Result<AgentFileRead>>(read_agent_file(path, toml));
+    Shared read = std::make_shared<util::Result<AgentFileRead>>(read_agent_file(path, toml));
     promise.set_value(read);
     return read;
+}
+
+void AgentFileReads::forget_all() {
+    std::lock_guard lock(mutex_);
+    reads_.clear();
 }
 
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {

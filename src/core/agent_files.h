@@ -67,9 +67,13 @@ bool unchanged_since(const fs::path& path, const AgentFileRead& read);
 // planners ask for it, one after another or side by side.
 class AgentFileReads {
 public:
+    // Made changeable and handed out constant: a merge that ends up its
+    // last holder takes its document over.
     using Shared = std::shared_ptr<const util::Result<AgentFileRead>>;
     // read_agent_file's result, shared by every caller that asks for the path.
     Shared read(const fs::path& path, bool toml);
+    // Lets go of every file read: each lives on while a caller holds it.
+    void forget_all();
 
 private:
     std::mutex mutex_;

@@ -180,7 +180,7 @@ bool planned_for(const CommonsServer& commons, const std::string& agent) {
 // The file as planning reads it: through `reads` when given.
 core::AgentFileReads::Shared read_file(const fs::path& file, bool toml, core::AgentFileReads* reads) {
     if (reads) return reads->read(file, toml);
-    return std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(file, toml));
+    return std::make_shared<util::Result<core::AgentFileRead>>(core::read_agent_file(file, toml));
 }
 
 // The parts planned agent by agent, put together in target order.

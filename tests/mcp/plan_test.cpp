@@ -139,10 +139,14 @@ TEST(PlanMcp, WithoutManagedRecordsTheRestIsTheSame) {
 }
 
 // The merge starts from the file as planning read it, unless the file has
-// changed since: an edit made in between is kept.
+// changed since: an edit made in between is kept. A read handed over is
+// merged into where it stands only while nothing else holds it.
 TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
+    enum class Given { pointer, handed_over, handed_over_while_held };
+    for (Given given : {Given::pointer, Given::handed_over, Given::handed_over_while_held})
     for (bool edited : {false, true}) {
         for (const char* dir : {".claude", ".codex"}) {
+            SCOPED_TRACE(static_cast<int>(given));
             Machine m;
             m.install(dir);
             m.commons(R"({"mcpServers":{"a":{"command":"a"}}})");
@@ -151,12 +155,20 @@ TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
             write_file(file, toml ? "model = \"o3\"\n" : R"({"theme":"dark"})");
             auto plan = m.plan();
             ASSERT_EQ(plan.items.size(), 1u);
-            const mcp::McpItem& item = plan.items[0];
+            mcp::McpItem& item = plan.items[0];
             ASSERT_TRUE(item.read);
+            const auto held = given == Given::handed_over_while_held ? item.read : nullptr;
             if (edited) write_file(file, toml ? "model = \"o4\"\nextra = 1\n" : R"({"theme":"light","extra":1})");
-            auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
-                                                             item.read.get());
+            auto merged = given == Given::pointer
+                              ? mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                                   item.read.get())
+                              : mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                                   std::move(item.read));
             ASSERT_TRUE(merged) << merged.error().message;
+            if (held) {
+                EXPECT_EQ(toml ? held->parsed->render() : held->document.dump(),
+                          toml ? "model = \"o3\"\n" : R"({"theme":"dark"})");
+            }
             const std::string text = testing_support::read_file(file);
             const std::string expected =
                 toml ? (edited ? "model = \"o4\"\nextra = 1\n" : "model = \"o3\"\n") + std::string("\n[mcp_servers.a]\ncommand = \"a\"\n")

@@ -1,6 +1,7 @@
 #include "commands/init.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "fanout/instructions.h"
 #include "mcp/servers.h"
 #include "platform/platform.h"
+#include "platform/tasks.h"
 #include "util/text.h"
 
 namespace commands {
@@ -71,18 +73,39 @@ bool report_family(const fs::path& home, const fs::path& commons, const std::vec
     return true;
 }
 
-// Server names the agents hold that the Commons lacks, each once, in byte order.
+// Server names the agents hold that the Commons lacks, each once, in byte
+// order. The agents' files and mcp.json are read side by side, and of each
+// agent's servers table only the names are taken.
 std::set<std::string> servers_outside(const fs::path& home, const fs::path& commons,
                                       const std::vector<core::Target>& targets) {
-    std::set<std::string> names;
-    auto known = mcp::load_commons_servers(commons / "mcp.json");
+    std::vector<const core::AgentSpec*> agents;
     for (const auto& target : targets) {
-        if (target.spec == nullptr || target.spec->mcp != core::McpMechanism::key_merge) continue;
-        const bool toml = target.spec->config_format == core::ConfigFormat::toml;
-        auto table = core::read_config_table(home / target.spec->mcp_file, target.spec->servers_key, toml);
-        if (!table) continue;
-        for (const auto& [name, value] : table->items()) {
-            if (!known || known->find(name) == nullptr) names.insert(name);
+        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(target.spec);
+    }
+    std::vector<std::vector<std::string>> held(agents.size());
+    std::optional<util::Result<mcp::McpServers>> known;
+    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+        if (i == agents.size()) {
+            known = mcp::load_commons_servers(commons / "mcp.json");
+            return;
+        }
+        const core::AgentSpec& spec = *agents[i];
+        const fs::path file = home / spec.mcp_file;
+        // A file that cannot be read or holds no table of servers adds none.
+        auto read = core::read_agent_file(file, spec.config_format == core::ConfigFormat::toml);
+        if (!read) return;
+        auto table = core::config_table_view(file, *read, spec.servers_key);
+        if (!table) return;
+        if (table->toml) {
+            for (const toml::Entry& entry : *table->toml) held[i].push_back(entry.key());
+        } else if (table->json) {
+            for (const auto& [name, value] : table->json->items()) held[i].push_back(name);
+        }
+    });
+    std::set<std::string> names;
+    for (const auto& agent : held) {
+        for (const auto& name : agent) {
+            if (!*known || (*known)->find(name) == nullptr) names.insert(name);
         }
     }
     return names;

@@ -40,12 +40,19 @@ std::optional<mcp::McpServers> load_holding(const core::RunContext& ctx, core::R
 
 // Takes the lock, then reads the Commons list again: a change another run
 // made since the first read is kept, and a server it removed is refused.
+// With `reads`, the agents' files are read into it meanwhile.
 std::optional<mcp::McpServers> lock_and_reload(const core::RunContext& ctx, core::Reporter& reporter,
                                                const std::string& name, const char* verb,
-                                               std::optional<core::ProcessLock>& lock) {
+                                               std::optional<core::ProcessLock>& lock,
+                                               const core::Config* config = nullptr,
+                                               core::AgentFileReads* reads = nullptr) {
     lock = core::take_lock(ctx, reporter);
     if (!lock) return std::nullopt;
-    return load_holding(ctx, reporter, name, verb);
+    if (!reads) return load_holding(ctx, reporter, name, verb);
+    std::optional<mcp::McpServers> servers;
+    mcp::read_agent_files_alongside(ctx, core::select_targets(ctx.home, *config), *reads,
+                                    [&] { servers = load_holding(ctx, reporter, name, verb); });
+    return servers;
 }
 
 void remove_from_agents(const core::RunContext& ctx, const core::Config& config, core::Reporter& reporter,
@@ -69,13 +76,15 @@ bool save(const core::RunContext& ctx, core::Reporter& reporter, const mcp::McpS
 
 int exit_code(const core::Reporter& reporter) { return reporter.errors() > 0 ? 1 : 0; }
 
-// The server planned alone, without its "disabled" mark, for every agent.
+// The server planned alone, without its "disabled" mark, for every agent,
+// keeping what `detail` says.
 mcp::McpPlan plan_enabled(const core::RunContext& ctx, const core::Config& config, const std::string& name,
-                          const mcp::McpServer& enabled) {
+                          const mcp::McpServer& enabled, mcp::McpDetail detail,
+                          core::AgentFileReads* reads = nullptr) {
     mcp::McpServers alone;
     alone.set(name, enabled);
     mcp::McpPlan plan;
-    mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), alone, plan);
+    mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), alone, plan, true, reads, detail);
     return plan;
 }
 
@@ -157,34 +166,38 @@ int mcp_enable(const core::RunContext& ctx, const core::Config& config, core::Re
     auto first = load_holding(ctx, reporter, name, verb);
     if (!first) return 1;
     if (already(reporter, *first, name, false)) return 0;
-    // An unset ${env:VAR} ends the command here, before anything is locked.
-    if (report_all(reporter, plan_enabled(ctx, config, name, without_disabled(*first->find(name))).errors)) {
-        return 1;
-    }
+    // An unset ${env:VAR} ends the command here, before anything is locked;
+    // the agents' files are read once, under the lock, unless it does.
+    const auto unlocked = plan_enabled(ctx, config, name, without_disabled(*first->find(name)), mcp::McpDetail::errors);
+    if (report_all(reporter, unlocked.errors)) return 1;
 
     std::optional<core::ProcessLock> lock;
-    auto servers = lock_and_reload(ctx, reporter, name, verb, lock);
+    // The agents' files are read under the lock while the Commons list is;
+    // an agent the reloaded settings leave out is read for nothing.
+    core::AgentFileReads reads;
+    auto servers = lock_and_reload(ctx, reporter, name, verb, lock, &config, &reads);
     if (!servers) return 1;
     if (already(reporter, *servers, name, false)) return 0;
     // The definition, the allowlists and the Tweaks as they are now, under the lock.
     const auto settings = reload_config(ctx, reporter);
     if (!settings) return 1;
     mcp::McpServer enabled = without_disabled(*servers->find(name));
-    const mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled);
+    mcp::McpPlan plan = plan_enabled(ctx, *settings, name, enabled, mcp::McpDetail::full, &reads);
+    reads.forget_all();  // the items alone hold the files now, and each merge takes its own over
     if (report_all(reporter, plan.errors)) return 1;
     report_all(reporter, plan.read_errors);
 
     servers->set(name, std::move(enabled));
     if (!save(ctx, reporter, *servers)) return 1;
-    for (const mcp::McpItem& item : plan.items) {
+    for (mcp::McpItem& item : plan.items) {
         if (item.server != name || !mcp::is_actionable(item.state)) continue;
         auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
-                                                          item.read.get());
+                                                          std::move(item.read));
         if (!merged) {
             reporter.report_error(merged.error().message);
             continue;
         }
-        reporter.print_line("restored " + name + " to " + item.agent);
+        reporter.print_line("restored " + name + " to " + std::string(item.agent));
         if (merged->mode) reporter.report_warning(mcp::secrets_mode_warning(merged->written, *merged->mode));
     }
     reporter.print_line("enabled " + name);

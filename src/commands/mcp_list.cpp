@@ -1,5 +1,6 @@
 #include "commands/mcp_list.h"
 
+#include <optional>
 #include <utility>
 
 #include "core/agents.h"
@@ -17,7 +18,7 @@ constexpr std::size_t state_column = 10;
 
 std::string header(const mcp::ListedServer& server) {
     const char* origin = server.disabled ? "disabled" : server.managed ? "Commons" : "not in the Commons";
-    return server.name + "  (" + origin + ")";
+    return std::string(server.name) + "  (" + origin + ")";
 }
 
 }  // namespace
@@ -29,13 +30,25 @@ int mcp_list(const core::RunContext& ctx, const core::Config& config, core::Repo
     mcp::McpServers commons;
     mcp::McpPlan plan;
     if (auto meta = platform::metadata(mcp_json); meta && meta->is_regular()) {
-        auto loaded = mcp::parse_commons_servers(mcp_json);
-        if (!loaded) {
-            reporter.report_error(loaded.error().message);
+        std::optional<util::Error> failed;
+        // A listing shows states alone: nothing a merge would need is kept,
+        // and each agent's file is let go once it is planned.
+        mcp::plan_mcp_loading(
+            ctx, config, core::select_targets(ctx.home, config),
+            [&]() -> const mcp::McpServers* {
+                auto loaded = mcp::parse_commons_servers(mcp_json);
+                if (!loaded) {
+                    failed = loaded.error();
+                    return nullptr;
+                }
+                commons = std::move(*loaded);
+                return &commons;
+            },
+            plan, true, nullptr, mcp::McpDetail::states);
+        if (failed) {
+            reporter.report_error(failed->message);
             return 1;
         }
-        commons = std::move(*loaded);
-        mcp::plan_mcp_agent(ctx, config, core::select_targets(ctx.home, config), commons, plan);
     }
     if (!plan.errors.empty()) {
         for (const auto& text : plan.errors) reporter.report_error(text);
@@ -45,14 +58,15 @@ int mcp_list(const core::RunContext& ctx, const core::Config& config, core::Repo
 
     const mcp::ServerListing listing = mcp::list_servers(plan, commons);
     if (json) {
-        reporter.print_json(mcp::listing_json(listing));
+        mcp::write_listing_json(listing, [&](std::string_view part) { reporter.print_json_part(part); });
+        reporter.print_json_end();
     } else if (listing.servers.empty()) {
         reporter.print_line("no MCP servers in the Commons, and none found in any agent's config");
     } else {
         for (const auto& server : listing.servers) {
             reporter.print_line(header(server));
             for (const auto& target : server.targets) {
-                reporter.print_line(util::row_start(mcp::state_word(target.state), state_column) + target.agent);
+                reporter.print_line(util::row_start(mcp::state_word(target.state), state_column).append(target.agent));
             }
         }
     }

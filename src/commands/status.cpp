@@ -53,7 +53,7 @@ void print_text(core::Reporter& reporter, const SyncPlan& plan, std::uint64_t ac
         return row(instruction_state_word(item.state), item.agent, instruction_note(item));
     });
     print_section(reporter, "mcp (mcp.json)", plan.mcp.items, [](const mcp::McpItem& item) {
-        return row(mcp::state_word(item.state), item.server + " → " + item.agent, mcp::mcp_note(item));
+        return row(mcp::state_word(item.state), item.server + " → " + std::string(item.agent), mcp::mcp_note(item));
     });
     print_section(reporter, "hooks", plan.hooks.items, [](const HookItem& item) {
         return row(hook_state_word(item.state), item.event + " " + item.command + " → " + item.agent,
@@ -73,15 +73,11 @@ void print_text(core::Reporter& reporter, const SyncPlan& plan, std::uint64_t ac
     }
 }
 
-// JSON texts must be UTF-8: names and paths that are not are shown with
-// U+FFFD, as everywhere else.
+// JSON texts must be UTF-8: the writer shows names and paths that are not
+// with U+FFFD, as everywhere else.
 void text(json::PrettyWriter& out, std::string_view key, std::string_view value) {
     out.key(key);
-    if (util::is_utf8(value)) {
-        out.string(value);
-    } else {
-        out.string(util::lossy_utf8(value));
-    }
+    out.string(value);
 }
 
 // An array of one object per item: the fields `fill` writes, then
@@ -100,10 +96,12 @@ void items_json(json::PrettyWriter& out, std::string_view key, const std::vector
     out.end_array();
 }
 
-// The document is written as it is walked: a large machine has tens of
-// thousands of entries, and a tree of them would cost more than the plan.
-std::string status_document(const core::RunContext& ctx, const SyncPlan& plan, std::uint64_t actionable) {
-    json::PrettyWriter out;
+// The document is written out as it is walked: a large machine has tens of
+// thousands of entries, and a tree of them, or the whole text, would cost
+// more than the plan.
+void print_status_document(const core::RunContext& ctx, const SyncPlan& plan, std::uint64_t actionable,
+                           core::Reporter& reporter) {
+    json::PrettyWriter out([&](std::string_view part) { reporter.print_json_part(part); });
     out.begin_object();
     text(out, "commons", ctx.commons.native());
     items_json(out, "instructions", plan.instructions, [&](const InstructionItem& item) {
@@ -145,9 +143,8 @@ std::string status_document(const core::RunContext& ctx, const SyncPlan& plan, s
     }
     out.end_array();
     out.end_object();
-    // Every text is UTF-8 by now, so the writer cannot fail.
-    auto document = std::move(out).finish();
-    return document ? std::move(*document) : std::string("{}");
+    (void)std::move(out).finish();
+    reporter.print_json_end();
 }
 
 void report_all(core::Reporter& reporter, const std::vector<std::string>& texts) {
@@ -183,7 +180,7 @@ int status(const core::RunContext& ctx, const core::Config& config, core::Report
 
     const std::uint64_t actionable = actionable_count(plan);
     if (json) {
-        reporter.print_json_text(status_document(ctx, plan, actionable));
+        print_status_document(ctx, plan, actionable, reporter);
     } else {
         print_text(reporter, plan, actionable);
     }

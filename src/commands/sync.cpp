@@ -132,7 +132,7 @@ void SectionWriter::count_or_report(const util::Status<>& done, std::size_t coun
 }
 
 std::string mcp_line(const mcp::McpItem& item) {
-    return util::row_start(mcp::state_word(item.state), state_column) + item.server + " → " + item.agent + " — " +
+    return util::row_start(mcp::state_word(item.state), state_column) + item.server + " → " + std::string(item.agent) + " — " +
            mcp::mcp_note(item);
 }
 

@@ -210,6 +210,30 @@ util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileR
     return read.parsed ? toml_table_of(path, *read.parsed, key) : toml_table(path, read.text, key);
 }
 
+util::Result<ConfigTableView> config_table_view(const fs::path& path, const AgentFileRead& read,
+                                                std::string_view key) {
+    ConfigTableView view;
+    if (!read.toml) {
+        if (!read.document.is_object()) return view;
+        auto member = read.document.find(key);
+        if (member == read.document.end()) return view;
+        if (!member->is_object()) return left_untouched(path, "`" + std::string(key) + "` is not an object");
+        view.json = &*member;
+        return view;
+    }
+    // A text that did not parse is parsed again for the place of the error.
+    if (!read.parsed) {
+        auto document = parse_toml(path, read.text);
+        if (!document) return document.error();
+        return view;  // not reached: the read parsed the same text
+    }
+    const toml::Item* item = read.parsed->root().get(key);
+    if (!item) return view;
+    if (!item->is_table()) return left_untouched(path, "`" + std::string(key) + "` is not a table");
+    view.toml = item->as_table();
+    return view;
+}
+
 bool unchanged_since(const fs::path& path, const AgentFileRead& read) {
     auto now = platform::file_stamp(path);
     if (!read.stamp) return !now && now.error() == std::errc::no_such_file_or_directory;
@@ -228,9 +252,14 @@ AgentFileReads::Shared AgentFileReads::read(const fs::path& path, bool toml) {
     std::promise<Shared> promise;
     reads_.emplace(std::pair(path, toml), promise.get_future().share());
     lock.unlock();
-    Shared read = std::make_shared<const util::Result<AgentFileRead>>(read_agent_file(path, toml));
+    Shared read = std::make_shared<util::Result<AgentFileRead>>(read_agent_file(path, toml));
     promise.set_value(read);
     return read;
+}
+
+void AgentFileReads::forget_all() {
+    std::lock_guard lock(mutex_);
+    reads_.clear();
 }
 
 util::Result<json::Value> read_config_table(const fs::path& path, std::string_view key, bool toml) {

@@ -49,6 +49,16 @@ struct AgentFileRead {
 util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml);
 // The table under the top-level `key` of a file so read, as read_config_table gives it.
 util::Result<json::Value> config_table_of(const fs::path& path, const AgentFileRead& read, std::string_view key);
+
+// That table where it stands in the read, nothing copied or converted; valid
+// while the read is. Neither member set: the table is empty (no file, no
+// key, or for JSON no top-level object). Errors are config_table_of's.
+struct ConfigTableView {
+    const json::Value* json = nullptr;  // a JSON file's object
+    const toml::Table* toml = nullptr;  // a TOML file's table
+};
+util::Result<ConfigTableView> config_table_view(const fs::path& path, const AgentFileRead& read,
+                                                std::string_view key);
 // True when the file at `path` is still the one `read` was taken from
 // (or there is still none).
 bool unchanged_since(const fs::path& path, const AgentFileRead& read);
@@ -57,9 +67,13 @@ bool unchanged_since(const fs::path& path, const AgentFileRead& read);
 // planners ask for it, one after another or side by side.
 class AgentFileReads {
 public:
+    // Made changeable and handed out constant: a merge that ends up its
+    // last holder takes its document over.
     using Shared = std::shared_ptr<const util::Result<AgentFileRead>>;
     // read_agent_file's result, shared by every caller that asks for the path.
     Shared read(const fs::path& path, bool toml);
+    // Lets go of every file read: each lives on while a caller holds it.
+    void forget_all();
 
 private:
     std::mutex mutex_;

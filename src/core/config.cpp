@@ -160,4 +160,105 @@ json::Value toml_value_to_json(const toml::Value& value) {
     return nullptr;
 }
 
+namespace {
+
+// Objects up to this size are compared key by key with a search for each;
+// bigger ones are converted and compared as JSON.
+constexpr std::size_t searched_members = 16;
+
+// The member `key` of a JSON object; the first when it is there twice, as
+// json::equal finds it.
+const json::Value* member(const json::Value::object_t& object, std::string_view key) {
+    for (const auto& [name, value] : object) {
+        if (name == key) return &value;
+    }
+    return nullptr;
+}
+
+bool table_equals(const toml::Table& table, const json::Value& json) {
+    if (table.size() > searched_members) return json::equal(toml_item_to_json(toml::Item(table)), json);
+    if (!json.is_object()) return false;
+    const auto& object = json.get_ref<const json::Value::object_t&>();
+    // A table holds each key once.
+    if (object.size() != table.size()) return false;
+    for (const toml::Entry& entry : table) {
+        const json::Value* found = member(object, entry.key());
+        if (!found || !toml_item_equals(entry.item(), *found)) return false;
+    }
+    return true;
+}
+
+// True when no key of the inline table is there twice.
+bool distinct_keys(const toml::InlineTable& table) {
+    for (auto a = table.begin(); a != table.end(); ++a) {
+        for (auto b = table.begin(); b != a; ++b) {
+            if (a->first == b->first) return false;
+        }
+    }
+    return true;
+}
+
+bool value_equals(const toml::Value& value, const json::Value& json) {
+    switch (value.kind()) {
+    case toml::Value::Kind::integer: {
+        // As JSON a signed integer: equal to an integer of the same value,
+        // unsigned or kept as the text "-0" included.
+        const std::int64_t number = value.as_integer();
+        if (json.is_number_unsigned()) {
+            return number >= 0 && static_cast<std::uint64_t>(number) == json.get<std::uint64_t>();
+        }
+        if (json.is_number_integer()) return number == json.get<std::int64_t>();
+        return number == 0 && json::number_text_of(json) == "-0";
+    }
+    case toml::Value::Kind::string: return json.is_string() && json.get_ref<const std::string&>() == value.as_string();
+    case toml::Value::Kind::floating: {
+        const double number = value.as_float();
+        if (!std::isfinite(number)) return json.is_null();
+        return json.is_number_float() && json.get<double>() == number;
+    }
+    case toml::Value::Kind::boolean: return json.is_boolean() && json.get<bool>() == value.as_bool();
+    case toml::Value::Kind::datetime:
+        return json.is_string() && json.get_ref<const std::string&>() == value.as_datetime().text;
+    case toml::Value::Kind::array: {
+        const toml::Array& array = value.as_array();
+        if (!json.is_array() || json.size() != array.size()) return false;
+        const auto& elements = json.get_ref<const json::Value::array_t&>();
+        for (std::size_t i = 0; i < array.size(); ++i) {
+            if (!value_equals(array[i], elements[i])) return false;
+        }
+        return true;
+    }
+    case toml::Value::Kind::inline_table: {
+        const toml::InlineTable& table = value.as_inline_table();
+        // A key given twice keeps its last value: that is left to the conversion.
+        if (table.size() > searched_members || !distinct_keys(table)) {
+            return json::equal(toml_value_to_json(value), json);
+        }
+        if (!json.is_object()) return false;
+        const auto& object = json.get_ref<const json::Value::object_t&>();
+        if (object.size() != table.size()) return false;
+        for (const auto& [key, member_value] : table) {
+            const json::Value* found = member(object, key);
+            if (!found || !value_equals(member_value, *found)) return false;
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool toml_item_equals(const toml::Item& item, const json::Value& value) {
+    if (const toml::Value* scalar = item.as_value()) return value_equals(*scalar, value);
+    if (const toml::Table* table = item.as_table()) return table_equals(*table, value);
+    const toml::ArrayOfTables& tables = *item.as_array_of_tables();
+    if (!value.is_array() || value.size() != tables.size()) return false;
+    const auto& elements = value.get_ref<const json::Value::array_t&>();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        if (!table_equals(tables[i], elements[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace core

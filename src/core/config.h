@@ -44,5 +44,7 @@ util::Result<Config> load_config(const std::filesystem::path& config_dir);
 // text, and an infinite or NaN float null.
 json::Value toml_item_to_json(const toml::Item& item);
 json::Value toml_value_to_json(const toml::Value& value);
+// json::equal(toml_item_to_json(item), value), without building the JSON.
+bool toml_item_equals(const toml::Item& item, const json::Value& value);
 
 }  // namespace core

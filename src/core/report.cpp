@@ -42,4 +42,8 @@ void Reporter::print_json(const nlohmann::ordered_json& value) {
 
 void Reporter::print_json_text(std::string_view text) { write(out_, text, "\n"); }
 
+void Reporter::print_json_part(std::string_view part) { write(out_, part); }
+
+void Reporter::print_json_end() { write(out_, "\n"); }
+
 }  // namespace core

@@ -27,6 +27,10 @@ public:
     // A JSON document already printed in that layout, then "\n"; its string
     // escapes are its own, so nothing more is escaped.
     void print_json_text(std::string_view text);
+    // The same document handed over in parts, as it is written: each part
+    // as it stands, then print_json_end() for the "\n".
+    void print_json_part(std::string_view part);
+    void print_json_end();
 
     std::uint64_t errors() const { return errors_; }
     std::uint64_t warnings() const { return warnings_; }

@@ -91,7 +91,7 @@ AgentSettings read_settings(const core::Target& target, const fs::path& home, co
     AgentSettings settings;
     settings.path = home / target.spec->hooks_file;
     settings.read = reads ? reads->read(settings.path, false)
-                          : std::make_shared<const util::Result<core::AgentFileRead>>(
+                          : std::make_shared<util::Result<core::AgentFileRead>>(
                                 core::read_agent_file(settings.path, false));
     if (!*settings.read) {
         settings.error = settings.read->error().message;

@@ -78,10 +78,10 @@ std::string relative_path(const fs::path& from, const fs::path& to) {
 namespace {
 
 // `dir / name` for a plain name, without the cost of the general join.
-fs::path join_name(const fs::path& dir, const std::string& name) {
+std::string join_name(const fs::path& dir, const std::string& name) {
     const std::string& text = dir.native();
-    if (text.empty()) return fs::path(name);
-    return fs::path(text.back() == '/' ? text + name : text + "/" + name);
+    if (text.empty()) return name;
+    return text.back() == '/' ? text + name : text + "/" + name;
 }
 
 // Where `dir` really is: the final path of its deepest existing ancestor
@@ -260,7 +260,7 @@ LinkState wanted_state(const EntryClass& found, const fs::path& link, const core
 
 // Within one directory, the byte order of the names.
 void sort_by_link(std::vector<LinkEntry>& entries) {
-    auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link.native() < b.link.native(); };
+    auto by_link = [](const LinkEntry& a, const LinkEntry& b) { return a.link < b.link; };
     if (!std::is_sorted(entries.begin(), entries.end(), by_link)) {
         std::stable_sort(entries.begin(), entries.end(), by_link);
     }
@@ -331,7 +331,7 @@ util::Status<> plan_wanted(const fs::path& surface, const util::IoResult<platfor
             ++linked;
             continue;
         }
-        fs::path link = join_name(surface, entry.file_name);
+        std::string link = join_name(surface, entry.file_name);
         LinkState state = LinkState::missing;
         if (canonical) {
             state = LinkState::linked;
@@ -383,7 +383,7 @@ util::Result<std::vector<LinkEntry>> plan_links(const fs::path& surface, const f
     std::optional<std::string> unreadable;
     const util::IoStatus listed = platform::for_each_name(surface, [&](const std::string& name) {
         if (unreadable || std::binary_search(wanted.begin(), wanted.end(), std::string_view(name))) return;
-        fs::path link = join_name(surface, name);
+        std::string link = join_name(surface, name);
         EntryClass found = classify_entry(link, root, base);
         if (const auto* ours = std::get_if<OurLink>(&found); ours && ours->dangling) {
             plan.push_back({platform::lossy_text(name), std::move(link), std::nullopt, LinkState::dangling});
@@ -408,7 +408,7 @@ util::Result<std::vector<LinkEntry>> find_leftover_links(const fs::path& directo
     }
     const fs::path base = link_base(directory, root);
     for (const auto& name : *names) {
-        fs::path link = join_name(directory, name);
+        std::string link = join_name(directory, name);
         // A leftover goes whatever it leads to.
         const EntryClass found = classify_entry(link, root, base, false);
         if (std::holds_alternative<OurLink>(found)) {
@@ -440,7 +440,7 @@ util::IoStatus apply_link(const LinkEntry& entry) {
     const std::string expected = entry.expected.value_or("");
     switch (entry.state) {
         case LinkState::missing:
-            if (auto made = platform::create_directories(entry.link.parent_path()); !made) return made;
+            if (auto made = platform::create_directories(fs::path(entry.link).parent_path()); !made) return made;
             return make_expected_link(expected, entry.link);
         case LinkState::stale:
             if (auto removed = platform::remove_file(entry.link); !removed) return removed;
@@ -465,7 +465,7 @@ util::IoStatus make_symlink(const std::string& text, const fs::path& link) {
 
 util::IoStatus LinkApplier::apply(const LinkEntry& entry) {
     if (entry.state != LinkState::missing) return apply_link(entry);
-    const fs::path parent = entry.link.parent_path();
+    const fs::path parent = fs::path(entry.link).parent_path();
     if (!made_ || *made_ != parent) {
         made_.reset();
         if (auto made = platform::create_directories(parent); !made) return made;

@@ -51,7 +51,8 @@ std::string_view link_state_note(LinkState state);
 
 struct LinkEntry {
     std::string name;                     // the Commons name, or the on-disk name of a leftover
-    fs::path link;                        // the link path in the surface
+    std::string link;                     // the link path in the surface (text alone: a
+                                          // path would keep each of its components too)
     std::optional<std::string> expected;  // the link text a Commons entry wants
     LinkState state = LinkState::missing;
 };

@@ -123,7 +123,7 @@ void drop_names_planned_before(const FamilySections& specs, std::array<FamilyPla
         for (std::size_t i = 0; i < specs[f].size(); ++i) {
             if (!specs[f][i].shared) continue;
             for (const LinkEntry& entry : families[f].sections[i].entries) {
-                if (entry.expected) wanted[specs[f][i].real].insert(entry.link.filename().string());
+                if (entry.expected) wanted[specs[f][i].real].insert(fs::path(entry.link).filename().string());
             }
         }
     }
@@ -135,7 +135,7 @@ void drop_names_planned_before(const FamilySections& specs, std::array<FamilyPla
             std::set<std::string>& here = names[specs[f][i].real];
             const std::set<std::string>& wanted_here = wanted[specs[f][i].real];
             std::erase_if(section.entries, [&](const LinkEntry& entry) {
-                std::string name = entry.link.filename().string();
+                std::string name = fs::path(entry.link).filename().string();
                 if (!entry.expected && wanted_here.count(name) != 0) return true;
                 return !here.insert(std::move(name)).second;
             });

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,14 @@ util::Result<std::string> print_pretty(const Value& value);
 // exactly one value; containers are closed in the order they were opened.
 class PrettyWriter {
 public:
+    // The text is kept whole for finish().
+    PrettyWriter() = default;
+    // The text is handed to `sink` piece by piece as it grows, and the rest
+    // at finish(), which then gives "". What has gone out cannot be taken
+    // back, so a key or string that is not UTF-8 is written with U+FFFD in
+    // place of its broken bytes, and finish() never fails.
+    explicit PrettyWriter(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+
     void begin_object();
     void end_object();
     void begin_array();
@@ -58,7 +67,11 @@ public:
 private:
     void before_value();
     void close(char bracket);
+    void text(std::string_view text);
+    // Hands a large enough piece to the sink.
+    void spill();
 
+    std::function<void(std::string_view)> sink_;
     std::string out_;
     std::vector<bool> filled_;  // per open container: holds an item already
     bool after_key_ = false;

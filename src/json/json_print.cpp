@@ -168,6 +168,20 @@ void PrettyWriter::close(char bracket) {
         out_.append(2 * filled_.size(), ' ');
     }
     out_ += bracket;
+    spill();
+}
+
+void PrettyWriter::spill() {
+    constexpr std::size_t piece = 64 * 1024;
+    if (!sink_ || out_.size() < piece) return;
+    sink_(out_);
+    out_.clear();
+}
+
+void PrettyWriter::text(std::string_view text) {
+    if (append_string(out_, text)) return;
+    if (sink_) append_string(out_, util::lossy_utf8(text));
+    else failed_ = true;
 }
 
 void PrettyWriter::begin_object() {
@@ -188,14 +202,14 @@ void PrettyWriter::end_array() { close(']'); }
 
 void PrettyWriter::key(std::string_view name) {
     before_value();
-    if (!append_string(out_, name)) failed_ = true;
+    text(name);
     out_ += ": ";
     after_key_ = true;
 }
 
-void PrettyWriter::string(std::string_view text) {
+void PrettyWriter::string(std::string_view value) {
     before_value();
-    if (!append_string(out_, text)) failed_ = true;
+    text(value);
 }
 
 void PrettyWriter::boolean(bool value) {
@@ -210,7 +224,9 @@ void PrettyWriter::number(std::uint64_t value) {
 
 util::Result<std::string> PrettyWriter::finish() && {
     if (failed_) return util::error("invalid UTF-8 in a string");
-    return std::move(out_);
+    if (!sink_) return std::move(out_);
+    if (!out_.empty()) sink_(out_);
+    return std::string();
 }
 
 }  // namespace json

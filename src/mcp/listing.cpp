@@ -11,7 +11,7 @@ bool server_disabled(const McpServer& server) {
 
 ServerListing list_servers(const McpPlan& plan, const McpServers& commons) {
     ServerListing listing;
-    std::unordered_map<std::string, std::size_t> at;
+    std::unordered_map<std::string_view, std::size_t> at;
     for (const auto& [name, server] : commons) {
         at.emplace(name, listing.servers.size());
         listing.servers.push_back({name, true, server_disabled(server), {}});
@@ -25,27 +25,39 @@ ServerListing list_servers(const McpPlan& plan, const McpServers& commons) {
     return listing;
 }
 
-json::Value listing_json(const ServerListing& listing) {
-    json::Value servers = json::Value::array();
+void write_listing_json(const ServerListing& listing, const std::function<void(std::string_view)>& sink) {
+    json::PrettyWriter out(sink);
+    out.begin_object();
+    out.key("servers");
+    out.begin_array();
     for (const ListedServer& server : listing.servers) {
-        json::Value targets = json::Value::array();
+        out.begin_object();
+        out.key("name");
+        out.string(server.name);
+        out.key("managed");
+        out.boolean(server.managed);
+        out.key("targets");
+        out.begin_array();
         for (const ListedTarget& target : server.targets) {
-            json::Value row = json::Value::object();
-            row["agent"] = target.agent;
-            row["state"] = std::string(state_word(target.state));
-            row["actionable"] = is_actionable(target.state);
-            targets.push_back(std::move(row));
+            out.begin_object();
+            out.key("agent");
+            out.string(target.agent);
+            out.key("state");
+            out.string(state_word(target.state));
+            out.key("actionable");
+            out.boolean(is_actionable(target.state));
+            out.end_object();
         }
-        json::Value object = json::Value::object();
-        object["name"] = server.name;
-        object["managed"] = server.managed;
-        object["targets"] = std::move(targets);
-        if (server.disabled) object["disabled"] = true;
-        servers.push_back(std::move(object));
+        out.end_array();
+        if (server.disabled) {
+            out.key("disabled");
+            out.boolean(true);
+        }
+        out.end_object();
     }
-    json::Value document = json::Value::object();
-    document["servers"] = std::move(servers);
-    return document;
+    out.end_array();
+    out.end_object();
+    (void)std::move(out).finish();
 }
 
 }  // namespace mcp

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "json/json.h"
@@ -15,13 +17,14 @@ namespace mcp {
 // True when the server's "disabled" is the boolean true.
 bool server_disabled(const McpServer& server);
 
+// The texts are the plan's and the Commons list's, valid while they are.
 struct ListedTarget {
-    std::string agent;
+    std::string_view agent;
     McpState state;
 };
 
 struct ListedServer {
-    std::string name;
+    std::string_view name;
     bool managed = false;   // a Commons server
     bool disabled = false;  // a Commons server marked disabled
     std::vector<ListedTarget> targets;  // in plan order
@@ -34,7 +37,8 @@ struct ServerListing {
 
 ServerListing list_servers(const McpPlan& plan, const McpServers& commons);
 
-// {"servers": [{"name", "managed", "targets": [{"agent", "state", "actionable"}], "disabled"?}]}
-json::Value listing_json(const ServerListing& listing);
+// {"servers": [{"name", "managed", "targets": [{"agent", "state", "actionable"}], "disabled"?}]},
+// pretty-printed as it is walked and handed to `sink` in parts.
+void write_listing_json(const ServerListing& listing, const std::function<void(std::string_view)>& sink);
 
 }  // namespace mcp

@@ -20,12 +20,18 @@ bool writes_resolved_values(const std::vector<const McpItem*>& items) {
     return false;
 }
 
-// The file's new text, from its current content.
+// The file's new text, from its current content. With `own` (the same read
+// as `read`, held by nothing else) the parsed document is taken over.
 util::Result<std::string> merged_text(const fs::path& path, std::string_view servers_key, bool toml,
-                                      const std::vector<const McpItem*>& items, const core::AgentFileRead* read) {
+                                      const std::vector<const McpItem*>& items, const core::AgentFileRead* read,
+                                      core::AgentFileRead* own = nullptr) {
     if (read && read->toml == toml && core::unchanged_since(path, *read)) {
-        if (toml && read->parsed) return merge_into_toml(path, read->text, *read->parsed, servers_key, items);
+        if (toml && read->parsed) {
+            if (own) return merge_into_toml(path, read->text, std::move(*own->parsed), servers_key, items);
+            return merge_into_toml(path, read->text, *read->parsed, servers_key, items);
+        }
         if (toml) return merge_into_toml(path, read->text, servers_key, items);
+        if (own) return merge_into_json(path, std::move(own->document), servers_key, items);
         return merge_into_json(path, read->document, servers_key, items);
     }
     if (toml) {
@@ -38,12 +44,9 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
     return merge_into_json(path, std::move(*document), servers_key, items);
 }
 
-}  // namespace
-
-util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
-                                                         bool toml, const std::vector<const McpItem*>& items,
-                                                         const core::AgentFileRead* read) {
-    auto bytes = merged_text(path, servers_key, toml, items, read);
+// Writes the merged text, `bytes`, into place.
+util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<const McpItem*>& items,
+                                        util::Result<std::string> bytes) {
     if (!bytes) return bytes.error();
 
     // A file made here to hold resolved secrets is readable by its owner only.
@@ -56,6 +59,23 @@ util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, s
         if (meta && (meta->mode & readable_by_group_or_others)) outcome.mode = meta->mode;
     }
     return outcome;
+}
+
+}  // namespace
+
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items,
+                                                         const core::AgentFileRead* read) {
+    return write_merged(path, items, merged_text(path, servers_key, toml, items, read));
+}
+
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items,
+                                                         std::shared_ptr<const core::AgentFileRead> read) {
+    // Reads are made as changeable objects and only handed out as constant
+    // ones: the last holder may change its own.
+    core::AgentFileRead* own = read.use_count() == 1 ? const_cast<core::AgentFileRead*>(read.get()) : nullptr;
+    return write_merged(path, items, merged_text(path, servers_key, toml, items, read.get(), own));
 }
 
 std::string secrets_mode_warning(const fs::path& file, std::uint32_t mode) {

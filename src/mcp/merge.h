@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,11 @@ struct MergeOutcome {
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
                                                          const core::AgentFileRead* read = nullptr);
+// The same, taking `read` over: when nothing else holds it any more, its
+// document is merged into where it stands rather than copied first.
+util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
+                                                         bool toml, const std::vector<const McpItem*>& items,
+                                                         std::shared_ptr<const core::AgentFileRead> read);
 
 // The new text of a JSON agent file holding `document`.
 util::Result<std::string> merge_into_json(const fs::path& path, json::Value document,
@@ -42,7 +48,7 @@ util::Result<std::string> merge_into_json(const fs::path& path, json::Value docu
 util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text,
                                           std::string_view servers_key, const std::vector<const McpItem*>& items);
 // The same, with `text` already parsed, byte-order mark and all, into `parsed`.
-util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, const toml::Document& parsed,
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, toml::Document parsed,
                                           std::string_view servers_key, const std::vector<const McpItem*>& items);
 
 // "{file} has mode 0644 — it now holds resolved secrets and can be read by others"

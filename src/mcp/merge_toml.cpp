@@ -87,7 +87,7 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
                                servers_key, items);
 }
 
-util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, const toml::Document& parsed,
+util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view text, toml::Document parsed,
                                           std::string_view servers_key, const std::vector<const McpItem*>& items) {
     const bool had_bom = text.substr(0, byte_order_mark.size()) == byte_order_mark;
     // A blank file is merged into an empty document, as above.
@@ -96,7 +96,7 @@ util::Result<std::string> merge_into_toml(const fs::path& path, std::string_view
     }
     // The parsed document keeps its byte-order mark and renders it first.
     const bool had_crlf = text.find("\r\n") != std::string_view::npos;
-    return merge_into_document(path, parsed, std::string_view(), had_crlf, servers_key, items);
+    return merge_into_document(path, std::move(parsed), std::string_view(), had_crlf, servers_key, items);
 }
 
 }  // namespace mcp

@@ -1,16 +1,20 @@
 #include "mcp/plan.h"
 
 #include <algorithm>
+#include <future>
+#include <optional>
 #include <iterator>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "core/agent_files.h"
 #include "core/agents.h"
+#include "core/config.h"
 #include "mcp/diff.h"
 #include "mcp/dialect.h"
 #include "mcp/env_refs.h"
-#include "mcp/json_object.h"
 #include "platform/platform.h"
 #include "platform/tasks.h"
 
@@ -64,23 +68,94 @@ struct CommonsServer {
     const core::McpServerSettings* settings;  // its [mcp.<name>] settings, if any
 };
 
-// An agent's servers table, each entry found by name without a key search.
-class AgentTable {
-public:
-    explicit AgentTable(json::Value table) : table_(std::move(table)), index_(index_members(table_)) {}
+// The Commons servers as every agent's planning takes them, made once.
+struct CommonsList {
+    std::vector<CommonsServer> servers;
+    std::unordered_set<std::string> names;
 
-    const json::Value* find(const std::string& name) const {
-        auto it = index_.find(name);
-        if (it == index_.end()) return nullptr;
-        return &members()[it->second].second;
+    CommonsList(const core::Config& config, const McpServers& loaded) {
+        for (const auto& entry : loaded) {
+            names.insert(entry.name);
+            auto found = config.mcp.find(entry.name);
+            servers.push_back({entry.name, entry.server, uses_env_references(entry.server),
+                               found == config.mcp.end() ? nullptr : &found->second});
+        }
     }
-    const json::Value::object_t::Container& members() const {
-        return table_.get_ref<const json::Value::object_t&>();
+};
+
+// The key-merge agents among `targets`, in target order.
+std::vector<const core::Target*> key_merge_agents(const std::vector<core::Target>& targets) {
+    std::vector<const core::Target*> agents;
+    for (const core::Target& target : targets) {
+        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
+    }
+    return agents;
+}
+
+core::AgentFileReads::Shared read_agent_file_of(const core::RunContext& ctx, const core::Target& target,
+                                                core::AgentFileReads* reads);
+
+
+// The entry an agent holds under a server's name, where it stands in the
+// file's read: a JSON value, or a TOML item taken as its JSON conversion.
+class HeldEntry {
+public:
+    HeldEntry() = default;
+    explicit HeldEntry(const json::Value* json) : json_(json) {}
+    explicit HeldEntry(const toml::Item* toml) : toml_(toml) {}
+
+    explicit operator bool() const { return json_ || toml_; }
+    bool equals(const json::Value& expected) const {
+        return json_ ? json::equal(*json_, expected) : core::toml_item_equals(*toml_, expected);
+    }
+    // The entry as JSON: the read's own, or a TOML entry converted into `storage`.
+    const json::Value& as_json(json::Value& storage) const {
+        if (json_) return *json_;
+        storage = core::toml_item_to_json(*toml_);
+        return storage;
     }
 
 private:
-    json::Value table_;
-    MemberIndex index_;
+    const json::Value* json_ = nullptr;
+    const toml::Item* toml_ = nullptr;
+};
+
+// An agent's servers table where the read holds it, each entry found by
+// name without a key search.
+class AgentTable {
+public:
+    explicit AgentTable(const core::ConfigTableView& view) : view_(view) {
+        if (!view_.json) return;
+        const auto& members = json_members();
+        index_.reserve(members.size());
+        for (std::size_t i = 0; i < members.size(); ++i) index_.emplace(members[i].first, i);
+    }
+
+    HeldEntry find(const std::string& name) const {
+        if (view_.toml) {
+            const toml::Item* item = view_.toml->get(name);
+            return item ? HeldEntry(item) : HeldEntry();
+        }
+        auto it = index_.find(name);
+        return it == index_.end() ? HeldEntry() : HeldEntry(&json_members()[it->second].second);
+    }
+    // Calls `each` with the name of every entry, in file order.
+    template <class Each>
+    void for_each_name(Each each) const {
+        if (view_.toml) {
+            for (const toml::Entry& entry : *view_.toml) each(entry.key());
+        } else if (view_.json) {
+            for (const auto& member : json_members()) each(member.first);
+        }
+    }
+
+private:
+    const json::Value::object_t::Container& json_members() const {
+        return view_.json->get_ref<const json::Value::object_t&>();
+    }
+
+    core::ConfigTableView view_;
+    std::unordered_map<std::string_view, std::size_t> index_;  // a JSON table's members by key
 };
 
 // Errors are kept once each, in order of first occurrence.
@@ -96,30 +171,90 @@ private:
     std::unordered_set<std::string> seen_;
 };
 
-// The items of one key-merge agent; translation errors go to the plan's
-// `errors`, each text once.
-void plan_target(const core::RunContext& ctx, const core::Target& target,
-                 const std::vector<CommonsServer>& commons, const std::unordered_set<std::string>& commons_names,
-                 bool keep_managed, McpPlan& plan, core::AgentFileReads* reads) {
-    ErrorList errors(plan.errors);
-    const core::AgentSpec* spec = target.spec;
-    McpItem base;
-    base.agent = target.name;
-    base.file = ctx.home / fs::path(spec->mcp_file);
-    base.servers_key = std::string(spec->servers_key);
-    base.toml = spec->config_format == core::ConfigFormat::toml;
+// Whether the server is planned for the agent at all: a server disabled,
+// or outside its allowlist, is only looked for.
+bool planned_for(const CommonsServer& commons, const std::string& agent) {
+    return !is_disabled(commons.server) && !allowlist_excludes(commons.settings, agent);
+}
 
-    // Read and parsed once: a merge into the file starts from this.
-    const core::AgentFileReads::Shared file =
-        reads ? reads->read(base.file, base.toml)
-              : std::make_shared<const util::Result<core::AgentFileRead>>(core::read_agent_file(base.file, base.toml));
-    auto read = *file ? core::config_table_of(base.file, **file, spec->servers_key) : file->error();
-    if (!read) {
-        plan.read_errors.push_back(read.error().message);
+// The file as planning reads it: through `reads` when given.
+core::AgentFileReads::Shared read_file(const fs::path& file, bool toml, core::AgentFileReads* reads) {
+    if (reads) return reads->read(file, toml);
+    return std::make_shared<util::Result<core::AgentFileRead>>(core::read_agent_file(file, toml));
+}
+
+// The parts planned agent by agent, put together in target order.
+void join_parts(std::vector<McpPlan>& parts, McpPlan& plan) {
+    ErrorList errors(plan.errors);
+    std::size_t items = plan.items.size();
+    for (const McpPlan& part : parts) items += part.items.size();
+    plan.items.reserve(items);
+    for (McpPlan& part : parts) {
+        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
+        std::vector<McpItem>().swap(part.items);  // its room goes before the next part's items move
+        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
+        for (const std::string& error : part.errors) errors.add(error);
+    }
+}
+
+core::AgentFileReads::Shared read_agent_file_of(const core::RunContext& ctx, const core::Target& target,
+                                                core::AgentFileReads* reads) {
+    const core::AgentSpec& spec = *target.spec;
+    return read_file(ctx.home / fs::path(spec.mcp_file), spec.config_format == core::ConfigFormat::toml, reads);
+}
+
+// McpDetail::errors for one agent: the servers are translated first, and
+// the file is read only to know whether the agent plans at all.
+void translation_errors(const core::RunContext& ctx, const core::Target& target,
+                        const std::vector<CommonsServer>& commons, McpPlan& plan, core::AgentFileReads* reads) {
+    std::vector<std::string> failed;
+    for (const CommonsServer& server : commons) {
+        if (!planned_for(server, target.name)) continue;
+        auto expected = translate_server(server.name, server.server, target.spec->dialect, ctx.env,
+                                         tweak_for(server.settings, target.name), true);
+        if (!expected) failed.push_back(expected.error().message);
+    }
+    if (failed.empty()) return;
+    const fs::path file = ctx.home / fs::path(target.spec->mcp_file);
+    const auto read = read_file(file, target.spec->config_format == core::ConfigFormat::toml, reads);
+    auto view = *read ? core::config_table_view(file, **read, target.spec->servers_key) : read->error();
+    if (!view) {
+        plan.read_errors.push_back(view.error().message);
         return;
     }
-    const AgentTable table(std::move(*read));
+    ErrorList errors(plan.errors);
+    for (const std::string& text : failed) errors.add(text);
+}
+
+// The items of one key-merge agent; translation errors go to the plan's
+// `errors`, each text once.
+void plan_target(const core::RunContext& ctx, const core::Target& target, const CommonsList& list,
+                 const core::AgentFileReads::Shared& file, bool keep_managed, McpDetail detail, McpPlan& plan) {
+    const std::vector<CommonsServer>& commons = list.servers;
+    ErrorList errors(plan.errors);
+    const core::AgentSpec* spec = target.spec;
+    const bool full = detail == McpDetail::full;
+    McpItem base;
+    base.agent = spec->name;
+    base.file = SharedPath(ctx.home / fs::path(spec->mcp_file));
+    base.servers_key = spec->servers_key;
+    base.toml = spec->config_format == core::ConfigFormat::toml;
+
+    // Read and parsed once: a merge into the file starts from this. The
+    // table is looked at where the read holds it.
+    auto view = *file ? core::config_table_view(base.file, **file, spec->servers_key) : file->error();
+    if (!view) {
+        plan.read_errors.push_back(view.error().message);
+        return;
+    }
+    const AgentTable table(*view);
     const std::size_t first = plan.items.size();
+    if (keep_managed) {
+        // Every server and every foreign entry gets an item.
+        std::size_t foreign = 0;
+        table.for_each_name([&](const std::string& name) { foreign += list.names.count(name) == 0 ? 1 : 0; });
+        plan.items.reserve(first + commons.size() + foreign);
+    }
     auto add = [&](const std::string& server, McpState state) -> McpItem& {
         McpItem& item = plan.items.emplace_back(base);
         item.server = server;
@@ -127,14 +262,15 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         return item;
     };
 
-    for (const auto& [name, server, uses_env, settings] : commons) {
-        const json::Value* held = table.find(name);
+    for (const CommonsServer& commons_server : commons) {
+        const auto& [name, server, uses_env, settings] = commons_server;
+        const HeldEntry held = table.find(name);
         // Outside the server's allowlist only a copy of mirthlode's is its
         // own: anything else there is the user's entry and stays.
-        const bool outside = allowlist_excludes(settings, target.name);
-        if (is_disabled(server) || outside) {
+        if (!planned_for(commons_server, target.name)) {
             if (!held) continue;
-            if (!owns_entry(ctx, *spec, target.name, name, server, settings, *held)) {
+            json::Value converted;
+            if (!owns_entry(ctx, *spec, target.name, name, server, settings, held.as_json(converted))) {
                 add(name, McpState::excluded);
             } else {
                 add(name, is_disabled(server) ? McpState::disabled : McpState::stranded);
@@ -150,15 +286,18 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         McpState state = McpState::missing;
         std::vector<std::string> keys;
         if (held) {
-            if (json::equal(*held, *expected)) {
+            if (held.equals(*expected)) {
                 if (!keep_managed) continue;
                 state = McpState::managed;
             } else {
                 state = McpState::drifted;
-                keys = diff_server_entries(held, *expected);
+                json::Value converted;
+                if (full) keys = diff_server_entries(&held.as_json(converted), *expected);
             }
         }
         McpItem& item = add(name, state);
+        // What a merge needs, for the entries a merge writes.
+        if (!full || state == McpState::managed) continue;
         item.keys = std::move(keys);
         item.expected = std::move(*expected);
         // Only what the dialect keeps counts: a reference in a key it drops
@@ -169,9 +308,10 @@ void plan_target(const core::RunContext& ctx, const core::Target& target,
         }
     }
 
-    for (const auto& [name, entry] : table.members()) {
-        if (!commons_names.count(name)) add(name, McpState::foreign);
-    }
+    table.for_each_name([&](const std::string& name) {
+        if (!list.names.count(name)) add(name, McpState::foreign);
+    });
+    if (!full) return;
 
     std::shared_ptr<const core::AgentFileRead> shared;
     for (std::size_t i = first; i < plan.items.size(); ++i) {
@@ -206,42 +346,79 @@ McpPlan plan_mcp(const core::RunContext& ctx, const core::Config& config, const 
     McpPlan plan;
     auto meta = platform::metadata(commons_mcp);
     if (!meta || !meta->is_regular()) return plan;
-    auto servers = parse_commons_servers(commons_mcp);
-    if (!servers) {
-        plan.errors.push_back(servers.error().message);
-        return plan;
-    }
-    plan_mcp_agent(ctx, config, targets, *servers, plan, keep_managed, reads);
+    util::Result<McpServers> servers = McpServers();
+    plan_mcp_loading(
+        ctx, config, targets,
+        [&]() -> const McpServers* {
+            servers = parse_commons_servers(commons_mcp);
+            if (servers) return &*servers;
+            plan.errors.push_back(servers.error().message);
+            return nullptr;
+        },
+        plan, keep_managed, reads);
     return plan;
 }
 
-void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
-                    const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads) {
-    ErrorList errors(plan.errors);
-    std::unordered_set<std::string> commons_names;
-    std::vector<CommonsServer> commons;
-    for (const auto& entry : servers) {
-        commons_names.insert(entry.name);
-        auto found = config.mcp.find(entry.name);
-        commons.push_back({entry.name, entry.server, uses_env_references(entry.server),
-                           found == config.mcp.end() ? nullptr : &found->second});
-    }
+void read_agent_files_alongside(const core::RunContext& ctx, const std::vector<core::Target>& targets,
+                                core::AgentFileReads& reads, const std::function<void()>& alongside) {
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
+    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+        if (i == 0) alongside();
+        else read_agent_file_of(ctx, *agents[i - 1], &reads);
+    });
+}
 
-    // Each agent's file is read and compared on its own, side by side with
-    // the others; the results are put together in target order.
-    std::vector<const core::Target*> agents;
-    for (const core::Target& target : targets) {
-        if (target.spec && target.spec->mcp == core::McpMechanism::key_merge) agents.push_back(&target);
+void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                      const std::function<const McpServers*()>& load, McpPlan& plan, bool keep_managed,
+                      core::AgentFileReads* reads, McpDetail detail) {
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
+    std::vector<McpPlan> parts(agents.size());
+    // The first task loads the list; each of the others reads an agent's
+    // file meanwhile, then waits for the list. The first task is always
+    // taken first, so a waiting task never waits for one not yet begun.
+    std::optional<CommonsList> list;
+    std::promise<const CommonsList*> loaded;
+    const std::shared_future<const CommonsList*> ready = loaded.get_future().share();
+    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+        if (i == 0) {
+            try {
+                if (const McpServers* servers = load()) list.emplace(config, *servers);
+            } catch (...) {
+                loaded.set_value(nullptr);
+                throw;
+            }
+            loaded.set_value(list ? &*list : nullptr);
+            return;
+        }
+        const core::Target& target = *agents[i - 1];
+        core::AgentFileReads::Shared file = read_agent_file_of(ctx, target, reads);
+        const CommonsList* commons = ready.get();
+        if (commons) plan_target(ctx, target, *commons, file, keep_managed, detail, parts[i - 1]);
+        // A file read here and kept by no item ends with its planning. The
+        // next may well be parsed on another thread, so its room goes back
+        // at once rather than staying in this thread's heap.
+        if (!reads && file.use_count() == 1) {
+            file.reset();
+            platform::release_free_memory();
+        }
+    });
+    join_parts(parts, plan);
+}
+
+void plan_mcp_agent(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
+                    const McpServers& servers, McpPlan& plan, bool keep_managed, core::AgentFileReads* reads,
+                    McpDetail detail) {
+    if (detail != McpDetail::errors) {
+        plan_mcp_loading(ctx, config, targets, [&] { return &servers; }, plan, keep_managed, reads, detail);
+        return;
     }
+    const CommonsList list(config, servers);
+    const std::vector<const core::Target*> agents = key_merge_agents(targets);
     std::vector<McpPlan> parts(agents.size());
     platform::run_parallel(agents.size(), [&](std::size_t i) {
-        plan_target(ctx, *agents[i], commons, commons_names, keep_managed, parts[i], reads);
+        translation_errors(ctx, *agents[i], list.servers, parts[i], reads);
     });
-    for (McpPlan& part : parts) {
-        std::move(part.items.begin(), part.items.end(), std::back_inserter(plan.items));
-        std::move(part.read_errors.begin(), part.read_errors.end(), std::back_inserter(plan.read_errors));
-        for (const std::string& error : part.errors) errors.add(error);
-    }
+    join_parts(parts, plan);
 }
 
 bool is_commons_copy(const core::RunContext& ctx, const core::Config& config, const core::AgentSpec& spec,
@@ -254,6 +431,11 @@ bool is_mirthlode_entry(const core::RunContext& ctx, const core::Config& config,
                         const std::string& agent, const std::string& name, const json::Value& server,
                         const json::Value& held) {
     return owns_entry(ctx, spec, agent, name, server, settings_for(config, name), held);
+}
+
+SharedPath::SharedPath() {
+    static const auto empty = std::make_shared<const fs::path>();
+    path_ = empty;
 }
 
 std::string mcp_note(const McpItem& item) {

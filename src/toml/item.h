@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -126,7 +126,12 @@ public:
 private:
     friend class Parser;
     friend class Renderer;
+    // Rebuilds the index of a big table from its entries.
     void reindex();
+    // Adds the last entry to the index of a big table.
+    void index_last();
+    // Appends an entry under a key the table does not hold yet.
+    Entry& append(std::string key, Item item);
     // A header or key/value line taken out: where it stood and the comments
     // and blank lines that stood above it.
     struct Removed {
@@ -134,23 +139,43 @@ private:
         std::string decor;
         bool line = false;  // a key/value line, written in its section; else a header
     };
-    // Records in removed_ the place of every header and of every line
+    // Records in removed() the place of every header and of every line
     // standing outside the sections under `entry` (`lines_here`: its lines
     // are written in a section that stays).
     void record_places(const Entry& entry, bool lines_here);
     void record_places(const Table& table, bool lines_here);
     void replace_lines(const Table& replacement, std::uint64_t after, std::vector<Removed>& removed);
 
-    Entries entries_;
-    std::unordered_map<std::string, std::size_t> index_;  // key -> slot, for big tables
-    std::vector<Removed> removed_;  // places left by remove_keeping_comments
+    // The header as read, in one text: the comments, blank lines and indent
+    // before it, the header itself ("[a . b]" or "[[a]]"; empty = new), then
+    // the blanks, comment and line end after it.
+    std::string_view decor() const { return std::string_view(header_text_).substr(0, header_at_); }
+    std::string_view header() const {
+        return std::string_view(header_text_).substr(header_at_, header_end_ - header_at_);
+    }
+    std::string_view header_suffix() const { return std::string_view(header_text_).substr(header_end_); }
 
-    TableKind kind_ = TableKind::header;
+    // What only some tables have, kept apart so that the many small tables
+    // stay small.
+    struct Extra {
+        // For a big table: open addressing over the entries' keys, each slot
+        // the entry's position plus one (0: free).
+        std::vector<std::uint32_t> index;
+        std::vector<Removed> removed;  // places left by remove_keeping_comments
+    };
+    Extra& extra();
+    std::span<const std::uint32_t> index() const;
+    std::span<const Removed> removed() const;
+
+    Entries entries_;
+    std::unique_ptr<Extra> extra_;  // none until the table needs it
+
     std::uint64_t position_ = 0;  // order of the header in the document; 0 = new
-    std::string decor_;           // comments, blank lines and indent before the header
-    std::string header_;          // "[a . b]" or "[[a]]" as written; empty = new
-    std::size_t header_parts_ = 0;  // number of keys in header_
-    std::string header_suffix_;   // blanks, comment and line end after the header
+    std::string header_text_;     // decor, header and suffix, as above
+    std::size_t header_at_ = 0;
+    std::size_t header_end_ = 0;
+    std::size_t header_parts_ = 0;  // number of keys in the header
+    TableKind kind_ = TableKind::header;
 };
 
 // An array of tables ([[a]] sections), elements in order.
@@ -211,14 +236,27 @@ private:
     friend class Renderer;
     friend class Table;
 
+    // The text read around the value, in one string: the comments, blank
+    // lines and indent before the key, the dotted key as written up to "="
+    // (empty = new), the blanks between "=" and the value, then the blanks,
+    // comment and line end after the value.
+    std::string_view decor() const { return std::string_view(text_).substr(0, key_at_); }
+    std::string_view key_text() const { return std::string_view(text_).substr(key_at_, equals_at_ - key_at_); }
+    std::string_view before_value() const {
+        return std::string_view(text_).substr(equals_at_, suffix_at_ - equals_at_);
+    }
+    std::string_view suffix() const { return std::string_view(text_).substr(suffix_at_); }
+    // Replaces the comments and blank lines before the key, keeping the rest.
+    void set_decor(std::string_view decor);
+
     std::string key_;
     Item item_;
     std::uint64_t position_ = 0;  // order of the line in the document; 0 = new
-    std::string decor_;           // comments, blank lines and indent before the key
-    std::string key_text_;        // the dotted key as written, up to "="; empty = new
-    std::size_t key_parts_ = 0;   // number of keys in key_text_
-    std::string before_value_;    // blanks between "=" and the value
-    std::string suffix_;          // blanks, comment and line end after the value
+    std::string text_;            // decor, key text, blanks and suffix, as above
+    std::size_t key_at_ = 0;
+    std::size_t equals_at_ = 0;
+    std::size_t suffix_at_ = 0;
+    std::size_t key_parts_ = 0;  // number of keys in the key text
 };
 
 // The table as an inline table value ({ a = 1, b = { c = 2 } }): tables

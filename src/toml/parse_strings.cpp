@@ -33,7 +33,16 @@ std::string Parser::quoted_string(char quote, bool multiline) {
         } else if (multiline && at_newline()) {
             p_ += c == '\r' ? 2 : 1;
             out += '\n';
-        } else if (c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f)) {
+        } else if (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f) {
+            // A run of printable ASCII is taken whole.
+            const std::size_t start = p_;
+            do {
+                ++p_;
+                c = peek();
+            } while (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f && c != quote &&
+                     !(escapes && c == '\\'));
+            out.append(s_.substr(start, p_ - start));
+        } else if (c == '\t' || static_cast<unsigned char>(c) > 0x7f) {
             utf8_char(&out);
         } else {
             fail(c == '\n' || c == '\r' ? "line end in a single-line string" : "control character in a string");

@@ -1,7 +1,40 @@
 // Values: dispatch on the first character, arrays and inline tables.
+#include <charconv>
+
 #include "toml/parser.h"
 
 namespace toml {
+
+namespace {
+
+// True when `raw`, the text a value was read from, is the text the value's
+// default layout gives (format_value): a basic string with nothing escaped
+// and nothing that needs an escape, an integer in plain decimal, a boolean.
+// Such a value need not keep its text.
+bool default_layout(const Value& value, std::string_view raw) {
+    switch (value.kind()) {
+    case Value::Kind::string: {
+        const std::string& text = value.as_string();
+        // Every escape is longer than what it stands for, so the same length
+        // means nothing was escaped.
+        if (raw.size() != text.size() + 2 || raw.front() != '"' || raw.back() != '"') return false;
+        for (char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7f || c == '"' || c == '\\') return false;
+        }
+        return true;
+    }
+    case Value::Kind::integer: {
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, value.as_integer());
+        return raw == std::string_view(digits, static_cast<std::size_t>(written.ptr - digits));
+    }
+    case Value::Kind::boolean: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
 
 Value Parser::value(std::size_t depth, bool keep_text) {
     if (depth > max_depth) fail("values nested too deeply");
@@ -27,7 +60,10 @@ Value Parser::value(std::size_t depth, bool keep_text) {
         fail("expected a value");
     }
     bool nested = result.is_array() || result.is_inline_table();
-    if (keep_text || !nested) result.raw_ = std::string(s_.substr(start, p_ - start));
+    if (keep_text || !nested) {
+        const std::string_view raw = s_.substr(start, p_ - start);
+        if (!default_layout(result, raw)) result.raw_ = std::string(raw);
+    }
     return result;
 }
 
@@ -79,7 +115,8 @@ Value Parser::inline_table(std::size_t depth) {
     while (true) {
         array_space();
         if (peek() == '}') break;
-        std::vector<KeyPart> parts = key_path();
+        std::vector<KeyPart> parts;
+        key_path(parts);
         if (peek() != '=') fail("expected `=` after the key");
         ++p_;
         skip_blanks();

@@ -38,13 +38,18 @@ private:
         std::size_t offset;
     };
 
-    // Lines and statements.
-    void parse_header(std::string decor);
-    void parse_key_value(std::string decor);
-    std::string line_end();
+    // Lines and statements; each starts after its decor, the comments and
+    // blank lines from `decor_start` on.
+    void parse_header(std::size_t decor_start);
+    void parse_key_value(std::size_t decor_start);
+    // Blanks, an optional comment and the line end (or the end of the text).
+    void line_end();
     void comment();
-    std::vector<KeyPart> key_path();
+    // Reads a dotted key into `parts`.
+    void key_path(std::vector<KeyPart>& parts);
     std::string simple_key();
+    // "`a.b`" for the first `count` parts, for errors.
+    static std::string joined(const std::vector<KeyPart>& parts, std::size_t count);
 
     // Values (parse_values.cpp, parse_strings.cpp, parse_numbers.cpp).
     Value value(std::size_t depth, bool keep_text);
@@ -71,6 +76,7 @@ private:
 
     std::string_view s_;
     std::size_t p_ = 0;
+    std::vector<KeyPart> parts_;  // the key of the statement being read, reused line after line
     Document doc_;
     Table* section_ = nullptr;
     std::size_t section_depth_ = 0;

@@ -38,8 +38,10 @@ private:
         void add(std::uint64_t position);
         void add(const Span& other);
     };
-    const Span& span(const Table& table);
-    Span span(const ArrayOfTables& tables);
+    // Works out the span of the table and of every table and array of
+    // tables under it, in the order collect() meets them: a table before
+    // the tables under it, an array of tables before its elements.
+    Span measure(const Table& table);
     void collect(const Table& table, std::vector<std::string>& path, std::uint64_t anchor, bool array_element);
     static bool has_lines(const Table& table);
     void gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const;
@@ -56,7 +58,12 @@ private:
     std::string out_;
     std::vector<Section> sections_;
     std::vector<Line> lines_;
-    std::unordered_map<const Table*, Span> spans_;
+    std::vector<Span> table_spans_;  // from measure(), taken by collect() in turn
+    std::vector<Span> array_spans_;
+    std::size_t next_table_ = 0;
+    std::size_t next_array_ = 0;
+    std::size_t removed_headers_ = 0;  // places of headers taken out, counted by measure()
+    std::size_t size_hint_ = 0;        // the length of the text read, as measure() finds it
     std::uint64_t sequence_ = 0;
     // Where something was taken out, the blank lines between the comments
     // kept there and it; written unless blank lines follow anyway.
@@ -82,12 +89,19 @@ std::size_t leading_blank_lines(std::string_view text) {
 std::string Document::render() const { return Renderer(*this).run(); }
 
 std::string Renderer::run() {
+    measure(doc_.root_);
+    sections_.reserve(table_spans_.size() + removed_headers_);
     std::vector<std::string> path;
     collect(doc_.root_, path, 0, false);
-    std::stable_sort(sections_.begin(), sections_.end(), [](const Section& a, const Section& b) {
+    auto earlier = [](const Section& a, const Section& b) {
         if (a.major != b.major) return a.major < b.major;
         return a.rank != b.rank ? a.rank < b.rank : a.minor < b.minor;
-    });
+    };
+    // Sections read and left in place are in order already.
+    if (!std::is_sorted(sections_.begin(), sections_.end(), earlier)) {
+        std::stable_sort(sections_.begin(), sections_.end(), earlier);
+    }
+    out_.reserve(doc_.bom_.size() + size_hint_ + doc_.trailer_.size());
     out_ = doc_.bom_;
     for (const Section& section : sections_) write_section(section);
     if (!doc_.trailer_.empty()) {
@@ -108,21 +122,28 @@ void Renderer::Span::add(const Span& other) {
     add(other.last);
 }
 
-const Renderer::Span& Renderer::span(const Table& table) {
-    auto found = spans_.find(&table);
-    if (found != spans_.end()) return found->second;
+Renderer::Span Renderer::measure(const Table& table) {
+    const std::size_t at = table_spans_.size();
+    table_spans_.emplace_back();
+    removed_headers_ += table.removed().size();
+    size_hint_ += table.header_text_.size();
     Span result;
     result.add(table.position_);
     for (const Entry& entry : table) {
-        if (const Table* child = entry.item().as_table()) result.add(span(*child));
-        else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) result.add(span(*tables));
+        if (const Value* value = entry.item().as_value()) {
+            size_hint_ += entry.text_.size() + value->raw_.size() + 1;
+        } else if (const Table* child = entry.item().as_table()) {
+            result.add(measure(*child));
+        } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
+            const std::size_t array_at = array_spans_.size();
+            array_spans_.emplace_back();
+            Span elements;
+            for (const Table& element : *tables) elements.add(measure(element));
+            array_spans_[array_at] = elements;
+            result.add(elements);
+        }
     }
-    return spans_[&table] = result;
-}
-
-Renderer::Span Renderer::span(const ArrayOfTables& tables) {
-    Span result;
-    for (const Table& table : tables) result.add(span(table));
+    table_spans_[at] = result;
     return result;
 }
 
@@ -140,22 +161,22 @@ bool Renderer::has_lines(const Table& table) {
 // that has tables read under it (a dotted table given a header) goes just
 // before the first of them, so that its dotted keys come before their headers.
 void Renderer::collect(const Table& table, std::vector<std::string>& path, std::uint64_t anchor, bool array_element) {
-    const Span below = span(table);
+    const Span below = table_spans_[next_table_++];
     // The root's lines come first, whatever was read or taken out below it.
     std::uint64_t major = path.empty() ? 0 : table.position_ ? table.position_ : below.first ? below.first : anchor;
     int rank = path.empty() ? 0 : table.position_ ? 1 : below.first ? 0 : 2;
     std::uint64_t minor = table.position_ ? 0 : ++sequence_;
     bool section = path.empty() || array_element || table.kind_ == TableKind::header ||
-                   (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor_.empty()));
+                   (table.kind_ == TableKind::implicit && (has_lines(table) || !table.decor().empty()));
     if (section) {
-        bool read_header = !table.header_.empty() && table.header_parts_ == path.size() &&
-                           (table.header_.compare(0, 2, "[[") == 0) == array_element;
+        bool read_header = !table.header().empty() && table.header_parts_ == path.size() &&
+                           table.header().starts_with("[[") == array_element;
         std::string header;
         if (!read_header && !path.empty())
             header = (array_element ? "[[" : "[") + dotted(path) + (array_element ? "]]" : "]");
         sections_.push_back({major, rank, minor, &table, std::move(header), read_header});
     }
-    for (const Table::Removed& removed : table.removed_)
+    for (const Table::Removed& removed : table.removed())
         if (!removed.line) sections_.push_back({removed.position, 1, 0, &table, "", false, &removed});
     std::uint64_t child_anchor = below.last ? below.last : major;
     for (const Entry& entry : table) {
@@ -164,7 +185,7 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
         if (const Table* child = entry.item().as_table()) {
             collect(*child, path, child_anchor, false);
         } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
-            std::uint64_t last_element = span(*tables).last;
+            std::uint64_t last_element = array_spans_[next_array_++].last;
             for (const Table& element : *tables) collect(element, path, last_element ? last_element : child_anchor, true);
         }
         path.pop_back();
@@ -172,12 +193,12 @@ void Renderer::collect(const Table& table, std::vector<std::string>& path, std::
 }
 
 void Renderer::gather(const Table& table, std::vector<std::string>& path, std::vector<Line>& lines) const {
-    for (const Table::Removed& removed : table.removed_)
+    for (const Table::Removed& removed : table.removed())
         if (removed.line) lines.push_back({removed.position, lines.size(), nullptr, "", &removed});
     for (const Entry& entry : table) {
         if (entry.item().is_value()) {
             std::string key;
-            if (entry.key_text_.empty() || entry.key_parts_ != path.size() + 1) {
+            if (entry.key_text().empty() || entry.key_parts_ != path.size() + 1) {
                 path.push_back(entry.key());
                 key = dotted(path);
                 path.pop_back();
@@ -255,22 +276,22 @@ void Renderer::write_section(const Section& section) {
         bool no_lines = std::none_of(lines.begin(), lines.end(), [](const Line& line) { return line.entry; });
         if (table.kind_ == TableKind::implicit && no_lines) {
             // No header line; the comments that stood above it stay.
-            std::string decor = table.decor_;
-            decor.erase(decor.find_last_not_of(" \t") + 1);
+            std::string_view decor = table.decor();
+            decor = decor.substr(0, decor.find_last_not_of(" \t") + 1);
             write_decor(decor);
-            auto comment = table.header_suffix_.find('#');
-            if (comment != std::string::npos) {
+            auto comment = table.header_suffix().find('#');
+            if (comment != std::string_view::npos) {
                 start_line();
-                out_ += table.header_suffix_.substr(comment);
+                out_ += table.header_suffix().substr(comment);
             }
             return;
         }
         if (section.read_header) {
-            write_decor(table.decor_);
-            out_ += table.header_;
-            out_ += table.header_suffix_;
+            write_decor(table.decor());
+            out_ += table.header();
+            out_ += table.header_suffix();
         } else {
-            write_decor(table.decor_.empty() && !at_start() ? doc_.newline_ : table.decor_);
+            write_decor(table.decor().empty() && !at_start() ? std::string_view(doc_.newline_) : table.decor());
             out_ += section.header;
             out_ += doc_.newline_;
         }
@@ -290,13 +311,13 @@ void Renderer::write_line(const Line& line) {
     const Entry& entry = *line.entry;
     start_line();
     const Value& value = *entry.item().as_value();
-    write_decor(entry.decor_);
+    write_decor(entry.decor());
     if (line.key.empty()) {
-        out_ += entry.key_text_;
+        out_ += entry.key_text();
         out_ += '=';
-        out_ += entry.before_value_;
+        out_ += entry.before_value();
         write_value(value);
-        out_ += entry.suffix_;
+        out_ += entry.suffix();
     } else {
         out_ += line.key;
         out_ += " = ";

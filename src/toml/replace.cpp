@@ -29,11 +29,11 @@ void Table::replace_lines(const Table& replacement, std::uint64_t after, std::ve
         Entry* entry = find(key);
         if (!entry) return;
         if (entry->item().is_value()) {
-            removed.push_back({entry->position_, entry->decor_});
+            removed.push_back({entry->position_, std::string(entry->decor())});
         } else if (Table* child = entry->item().as_table(); child && child->kind_ == TableKind::dotted) {
             std::vector<Entry*> lines;
             lines_of(*child, lines);
-            for (Entry* line : lines) removed.push_back({line->position_, line->decor_});
+            for (Entry* line : lines) removed.push_back({line->position_, std::string(line->decor())});
         }
         remove(key);
     };
@@ -104,7 +104,7 @@ void Table::replace_dotted(const Table& replacement) {
         if (line.decor.empty()) continue;
         auto next = std::find_if(lines.begin(), lines.end(),
                                  [&](const Entry* entry) { return entry->position_ >= line.position; });
-        if (next != lines.end()) (*next)->decor_.insert(0, line.decor);
+        if (next != lines.end()) (*next)->set_decor(line.decor + std::string((*next)->decor()));
     }
 }
 
@@ -123,13 +123,13 @@ Item& Table::set_keeping_form(std::string key, Table table) {
         std::stable_sort(lines.begin(), lines.end(),
                          [](const Entry* a, const Entry* b) { return a->position_ < b->position_; });
         std::string decor;
-        for (const Entry* line : lines) decor += line->decor_;
+        for (const Entry* line : lines) decor += line->decor();
         const std::uint64_t position = lines.empty() ? 0 : lines.front()->position_;
         remove(key);
         Item& item = set(key, Item(inline_table_of(table)));
         Entry* made = find(key);
         made->position_ = position;
-        made->decor_ = std::move(decor);
+        made->set_decor(decor);
         return item;
     }
     if (entry && entry->item().is_value()) return set(std::move(key), Item(inline_table_of(table)));

@@ -1,5 +1,6 @@
 #include "toml/item.h"
 
+#include <bit>
 #include <string>
 
 namespace toml {
@@ -15,14 +16,13 @@ Table& Table::operator=(Table&& other) noexcept = default;
 Table::~Table() = default;
 
 Table::Table(const Table& other)
-    : index_(other.index_),
-      removed_(other.removed_),
-      kind_(other.kind_),
+    : extra_(other.extra_ ? std::make_unique<Extra>(*other.extra_) : nullptr),
       position_(other.position_),
-      decor_(other.decor_),
-      header_(other.header_),
+      header_text_(other.header_text_),
+      header_at_(other.header_at_),
+      header_end_(other.header_end_),
       header_parts_(other.header_parts_),
-      header_suffix_(other.header_suffix_) {
+      kind_(other.kind_) {
     entries_.reserve(other.entries_.size());
     for (const auto& entry : other.entries_) entries_.push_back(std::make_unique<Entry>(*entry));
 }
@@ -40,14 +40,32 @@ Table Table::new_implicit() {
 
 void Table::set_implicit(bool implicit) { kind_ = implicit ? TableKind::implicit : TableKind::header; }
 
+Table::Extra& Table::extra() {
+    if (!extra_) extra_ = std::make_unique<Extra>();
+    return *extra_;
+}
+
+std::span<const std::uint32_t> Table::index() const {
+    return extra_ ? std::span<const std::uint32_t>(extra_->index) : std::span<const std::uint32_t>();
+}
+
+std::span<const Table::Removed> Table::removed() const {
+    return extra_ ? std::span<const Removed>(extra_->removed) : std::span<const Removed>();
+}
+
 Entry* Table::find(std::string_view key) {
-    if (entries_.size() <= linear_limit) {
+    const std::span<const std::uint32_t> index = this->index();
+    if (index.empty()) {
         for (auto& entry : entries_)
             if (entry->key() == key) return entry.get();
         return nullptr;
     }
-    auto it = index_.find(std::string(key));
-    return it == index_.end() ? nullptr : entries_[it->second].get();
+    const std::size_t mask = index.size() - 1;
+    for (std::size_t slot = std::hash<std::string_view>{}(key) & mask; index[slot] != 0; slot = (slot + 1) & mask) {
+        Entry* entry = entries_[index[slot] - 1].get();
+        if (entry->key() == key) return entry;
+    }
+    return nullptr;
 }
 
 const Entry* Table::find(std::string_view key) const { return const_cast<Table*>(this)->find(key); }
@@ -64,12 +82,15 @@ Item& Table::set(std::string key, Item item) {
         entry->item() = std::move(item);
         return entry->item();
     }
-    entries_.push_back(std::make_unique<Entry>(key, std::move(item)));
-    if (entries_.size() > linear_limit) {
-        if (index_.empty()) reindex();
-        else index_.emplace(std::move(key), entries_.size() - 1);
-    }
-    return entries_.back()->item();
+    return append(std::move(key), std::move(item)).item();
+}
+
+Entry& Table::append(std::string key, Item item) {
+    // Most tables hold a few keys: room for them at once.
+    if (entries_.empty()) entries_.reserve(4);
+    entries_.push_back(std::make_unique<Entry>(std::move(key), std::move(item)));
+    index_last();
+    return *entries_.back();
 }
 
 bool Table::remove(std::string_view key) {
@@ -104,7 +125,9 @@ std::size_t Table::remove_keeping_comments(const std::function<bool(std::string_
 
 void Table::record_places(const Entry& entry, bool lines_here) {
     if (entry.item().is_value()) {
-        if (lines_here && entry.position_) removed_.push_back({entry.position_, entry.decor_, true});
+        if (lines_here && entry.position_) {
+            extra().removed.push_back({entry.position_, std::string(entry.decor()), true});
+        }
     } else if (const Table* table = entry.item().as_table()) {
         record_places(*table, lines_here);
     } else if (const ArrayOfTables* tables = entry.item().as_array_of_tables()) {
@@ -113,7 +136,7 @@ void Table::record_places(const Entry& entry, bool lines_here) {
 }
 
 void Table::record_places(const Table& table, bool lines_here) {
-    if (table.position_) removed_.push_back({table.position_, table.decor_});
+    if (table.position_) extra().removed.push_back({table.position_, std::string(table.decor())});
     // The lines of a dotted table stand in the section around it; those of
     // any other table in its own section, taken out with it.
     const bool dotted = table.kind_ == TableKind::dotted;
@@ -121,17 +144,48 @@ void Table::record_places(const Table& table, bool lines_here) {
 }
 
 void Table::reindex() {
-    index_.clear();
+    if (entries_.size() <= linear_limit) {
+        if (extra_) extra_->index.clear();
+        return;
+    }
+    std::vector<std::uint32_t>& index = extra().index;
+    // At most half full, so that a look-up meets a free slot soon.
+    index.assign(std::bit_ceil(2 * entries_.size()), 0);
+    const std::size_t mask = index.size() - 1;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        std::size_t slot = std::hash<std::string_view>{}(entries_[i]->key()) & mask;
+        while (index[slot] != 0) slot = (slot + 1) & mask;
+        index[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
+void Table::index_last() {
     if (entries_.size() <= linear_limit) return;
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i]->key(), i);
+    if (2 * entries_.size() > index().size()) {
+        reindex();
+        return;
+    }
+    std::vector<std::uint32_t>& index = extra_->index;
+    const std::size_t mask = index.size() - 1;
+    std::size_t slot = std::hash<std::string_view>{}(entries_.back()->key()) & mask;
+    while (index[slot] != 0) slot = (slot + 1) & mask;
+    index[slot] = static_cast<std::uint32_t>(entries_.size());
 }
 
 void Table::carry_decor_from(const Table& old) {
     position_ = old.position_;
-    decor_ = old.decor_;
-    header_ = old.header_;
+    header_text_ = old.header_text_;
+    header_at_ = old.header_at_;
+    header_end_ = old.header_end_;
     header_parts_ = old.header_parts_;
-    header_suffix_ = old.header_suffix_;
+}
+
+void Entry::set_decor(std::string_view decor) {
+    const std::size_t old = key_at_;
+    text_.replace(0, old, decor);
+    key_at_ = decor.size();
+    equals_at_ = equals_at_ - old + key_at_;
+    suffix_at_ = suffix_at_ - old + key_at_;
 }
 
 }  // namespace toml

@@ -142,4 +142,77 @@ TEST(TomlToJson, ItemsOfEveryKind) {
     EXPECT_EQ(core::toml_value_to_json(toml::Value::integer(-9223372036854775807 - 1)).dump(), "-9223372036854775808");
 }
 
+// Comparing an item with JSON directly gives what comparing its conversion does.
+TEST(TomlEquals, AgreesWithTheConversion) {
+    std::string big_table = "[t]\n", big_object, big_inline = "t = {";
+    for (int i = 0; i < 20; ++i) {
+        const std::string key = "k" + std::to_string(i);
+        big_table += key + " = " + std::to_string(i) + "\n";
+        big_inline += (i ? ", " : " ") + key + " = " + std::to_string(i);
+        big_object += (i ? ",\"" : "{\"") + key + "\":" + std::to_string(i);
+    }
+    big_inline += " }\n";
+    big_object += "}";
+    const std::string big_changed = big_object.substr(0, big_object.size() - 3) + "99}";
+    struct Case {
+        std::string toml;  // a document; its item `t` is compared
+        std::string json;
+        bool equal;
+    };
+    const std::vector<Case> cases = {
+        {"t = 1", "1", true},
+        {"t = 1", "1.0", false},
+        {"t = 1", "\"1\"", false},
+        {"t = 9223372036854775807", "9223372036854775807", true},
+        {"t = -1", "-1", true},
+        {"t = -1", "18446744073709551615", false},
+        {"t = 0", "-0", true},
+        {"t = 1", "-0", false},
+        {"t = 1.5", "1.5", true},
+        {"t = 1.0", "1", false},
+        {"t = 0.0", "-0.0", true},
+        {"t = inf", "null", true},
+        {"t = nan", "null", true},
+        {"t = inf", "1e308", false},
+        {"t = true", "true", true},
+        {"t = true", "1", false},
+        {"t = 'a\\b'", "\"a\\\\b\"", true},
+        {"t = \"a\"", "\"b\"", false},
+        {"t = 1979-05-27T07:32:00Z", "\"1979-05-27T07:32:00Z\"", true},
+        {"t = 07:32", "\"07:32:00\"", true},
+        {"t = [1, \"a\", [true]]", "[1, \"a\", [true]]", true},
+        {"t = [1, 2]", "[2, 1]", false},
+        {"t = [1]", "[1, 1]", false},
+        {"t = []", "{}", false},
+        {"t = { a = 1, b.c = 2 }", "{\"b\": {\"c\": 2}, \"a\": 1}", true},
+        {"t = { a = 1 }", "{\"a\": 1, \"b\": 2}", false},
+        {"t = { a = 1, b = 2 }", "{\"a\": 1}", false},
+        {"t = { a = 1 }", "{\"a\": 2}", false},
+        {"t = {}", "{}", true},
+        {"t = {}", "[]", false},
+        {"[t]\na = 1\n[t.u]\nb = [2]\n", "{\"u\": {\"b\": [2]}, \"a\": 1}", true},
+        {"[t]\na = 1\n[t.u]\nb = [2]\n", "{\"u\": {\"b\": [3]}, \"a\": 1}", false},
+        {"[t]\na = 1\n", "{\"a\": 1, \"u\": null}", false},
+        {"[t]\n", "{}", true},
+        {"[t]\n", "null", false},
+        {"[[t]]\na = 1\n[[t]]\nb = 2\n", "[{\"a\": 1}, {\"b\": 2}]", true},
+        {"[[t]]\na = 1\n[[t]]\nb = 2\n", "[{\"b\": 2}, {\"a\": 1}]", false},
+        {"[[t]]\na = 1\n", "{\"a\": 1}", false},
+        {big_table, big_object, true},
+        {big_table, big_changed, false},
+        {big_inline, big_object, true},
+        {big_inline, big_changed, false},
+    };
+    for (const Case& c : cases) {
+        auto document = toml::parse(c.toml);
+        ASSERT_TRUE(document) << c.toml;
+        const toml::Item* item = document->root().get("t");
+        ASSERT_NE(item, nullptr) << c.toml;
+        auto value = json::parse(c.json);
+        ASSERT_TRUE(value) << c.json;
+        EXPECT_EQ(core::toml_item_equals(*item, *value), c.equal) << c.toml << " vs " << c.json;
+        EXPECT_EQ(json::equal(core::toml_item_to_json(*item), *value), c.equal) << c.toml << " vs " << c.json;
+    }
+}
+
 }  // namespace

@@ -253,4 +253,40 @@ TEST(JsonPrint, WriterLaysOutAsThePrinter) {
     EXPECT_FALSE(std::move(bad).finish().ok());
 }
 
+TEST(JsonPrint, WriterWithASinkHandsOverTheSameTextInParts) {
+    // Large enough to be handed over in several parts.
+    std::string parts;
+    std::size_t count = 0;
+    json::PrettyWriter streamed([&](std::string_view part) {
+        parts += part;
+        ++count;
+    });
+    json::PrettyWriter kept;
+    for (json::PrettyWriter* w : {&streamed, &kept}) {
+        w->begin_array();
+        for (int i = 0; i < 20000; ++i) {
+            w->begin_object();
+            w->key("name");
+            w->string("server-" + std::to_string(i));
+            w->end_object();
+        }
+        w->end_array();
+    }
+    auto rest = std::move(streamed).finish();
+    ASSERT_TRUE(rest.ok());
+    EXPECT_EQ(*rest, "");
+    EXPECT_GT(count, 1u);
+    EXPECT_EQ(parts, *std::move(kept).finish());
+
+    // What went out cannot be taken back: broken bytes become U+FFFD.
+    std::string lossy;
+    json::PrettyWriter bad([&](std::string_view part) { lossy += part; });
+    bad.begin_object();
+    bad.key("k\xC3");
+    bad.string("a\xFF");
+    bad.end_object();
+    EXPECT_TRUE(std::move(bad).finish().ok());
+    EXPECT_EQ(lossy, "{\n  \"k\xEF\xBF\xBD\": \"a\xEF\xBF\xBD\"\n}");
+}
+
 }  // namespace

@@ -33,7 +33,7 @@ struct Machine {
 std::string summary(const mcp::McpPlan& plan) {
     std::string out;
     for (const auto& item : plan.items) {
-        out += item.agent + "/" + item.server + ":" + std::string(mcp::state_word(item.state));
+        out += std::string(item.agent) + "/" + item.server + ":" + std::string(mcp::state_word(item.state));
         if (!item.keys.empty()) {
             out += "[";
             for (const auto& key : item.keys) out += key + (&key == &item.keys.back() ? "" : ",");
@@ -113,14 +113,13 @@ TEST(PlanMcp, EveryStateInPlanningOrder) {
     EXPECT_EQ(claude_a->file, m.home / ".claude.json");
     EXPECT_EQ(claude_a->servers_key, "mcpServers");
     EXPECT_FALSE(claude_a->toml);
-    EXPECT_EQ(claude_a->expected->dump(), R"({"type":"stdio","command":"a","args":["x"]})");
+    EXPECT_EQ(find(plan, "claude", "b")->expected->dump(), R"({"command":"b"})");
     const auto* codex_b = find(plan, "codex", "b");
     EXPECT_EQ(codex_b->file, m.home / ".codex" / "config.toml");
     EXPECT_EQ(codex_b->servers_key, "mcp_servers");
     EXPECT_TRUE(codex_b->toml);
     for (const auto& item : plan.items) {
-        bool has_expected = item.state == McpState::managed || item.state == McpState::missing ||
-                            item.state == McpState::drifted;
+        bool has_expected = item.state == McpState::missing || item.state == McpState::drifted;
         EXPECT_EQ(item.expected.has_value(), has_expected) << item.agent << "/" << item.server;
     }
     EXPECT_EQ(mcp::mcp_note(*find(plan, "cursor", "c")), "differs from the Commons (args, cwd, env) — will be restored");
@@ -140,10 +139,14 @@ TEST(PlanMcp, WithoutManagedRecordsTheRestIsTheSame) {
 }
 
 // The merge starts from the file as planning read it, unless the file has
-// changed since: an edit made in between is kept.
+// changed since: an edit made in between is kept. A read handed over is
+// merged into where it stands only while nothing else holds it.
 TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
+    enum class Given { pointer, handed_over, handed_over_while_held };
+    for (Given given : {Given::pointer, Given::handed_over, Given::handed_over_while_held})
     for (bool edited : {false, true}) {
         for (const char* dir : {".claude", ".codex"}) {
+            SCOPED_TRACE(static_cast<int>(given));
             Machine m;
             m.install(dir);
             m.commons(R"({"mcpServers":{"a":{"command":"a"}}})");
@@ -152,12 +155,20 @@ TEST(PlanMcp, MergeStartsFromThePlannedReadUnlessTheFileChanged) {
             write_file(file, toml ? "model = \"o3\"\n" : R"({"theme":"dark"})");
             auto plan = m.plan();
             ASSERT_EQ(plan.items.size(), 1u);
-            const mcp::McpItem& item = plan.items[0];
+            mcp::McpItem& item = plan.items[0];
             ASSERT_TRUE(item.read);
+            const auto held = given == Given::handed_over_while_held ? item.read : nullptr;
             if (edited) write_file(file, toml ? "model = \"o4\"\nextra = 1\n" : R"({"theme":"light","extra":1})");
-            auto merged = mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
-                                                             item.read.get());
+            auto merged = given == Given::pointer
+                              ? mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                                   item.read.get())
+                              : mcp::merge_servers_into_agent_file(item.file, item.servers_key, item.toml, {&item},
+                                                                   std::move(item.read));
             ASSERT_TRUE(merged) << merged.error().message;
+            if (held) {
+                EXPECT_EQ(toml ? held->parsed->render() : held->document.dump(),
+                          toml ? "model = \"o3\"\n" : R"({"theme":"dark"})");
+            }
             const std::string text = testing_support::read_file(file);
             const std::string expected =
                 toml ? (edited ? "model = \"o4\"\nextra = 1\n" : "model = \"o3\"\n") + std::string("\n[mcp_servers.a]\ncommand = \"a\"\n")
@@ -255,6 +266,46 @@ TEST(PlanMcpAgent, AppendsToAPlanWithoutRepeatingErrors) {
     mcp::plan_mcp_agent(m.context(), m.config, m.targets(), servers, plan);
     EXPECT_EQ(plan.errors.size(), 1u);
     EXPECT_TRUE(plan.items.empty());
+}
+
+// A listing keeps the states alone, and a check for errors gives the errors
+// a full plan gives, reading an agent's file only when a server does not
+// translate for it.
+TEST(PlanMcpAgent, EachDetailKeepsWhatItsCallerNeeds) {
+    Machine m;
+    for (const char* dir : {".claude", ".codex", ".cursor"}) m.install(dir);
+    write_file(m.home / ".claude.json", R"({"mcpServers":{"a":{"command":"old"},"x":{"command":"x"}}})");
+    write_file(m.home / ".codex" / "config.toml",
+               "[mcp_servers.a]\ncommand = \"a\"\n[mcp_servers.b]\ncommand = \"old\"\n");
+    write_file(m.home / ".cursor" / "mcp.json", "not json");
+    // With a server that does not translate (T is not set), then without.
+    for (const char* commons :
+         {R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"},"u":{"command":"${env:T}"}}})",
+          R"({"mcpServers":{"a":{"command":"a"},"b":{"command":"b"}}})"}) {
+        m.commons(commons);
+        auto servers = mcp::parse_commons_servers(m.home / ".agents" / "mcp.json");
+        ASSERT_TRUE(servers);
+        auto plan = [&](mcp::McpDetail detail) {
+            mcp::McpPlan made;
+            mcp::plan_mcp_agent(m.context(), m.config, m.targets(), *servers, made, true, nullptr, detail);
+            return made;
+        };
+        const mcp::McpPlan full = plan(mcp::McpDetail::full);
+        const mcp::McpPlan states = plan(mcp::McpDetail::states);
+        const mcp::McpPlan errors = plan(mcp::McpDetail::errors);
+
+        EXPECT_EQ(summary(full), "claude/a:drifted[command] claude/b:missing claude/x:foreign codex/a:managed "
+                                 "codex/b:drifted[command] ") << commons;
+        EXPECT_EQ(summary(states), "claude/a:drifted claude/b:missing claude/x:foreign codex/a:managed "
+                                   "codex/b:drifted ") << commons;
+        for (const auto& item : states.items) EXPECT_FALSE(item.expected || item.read) << item.server;
+        EXPECT_EQ(states.errors, full.errors);
+        EXPECT_EQ(states.read_errors, full.read_errors);
+
+        EXPECT_TRUE(errors.items.empty());
+        EXPECT_EQ(errors.errors, full.errors);
+        EXPECT_EQ(errors.read_errors, full.errors.empty() ? std::vector<std::string>{} : full.read_errors) << commons;
+    }
 }
 
 TEST(McpNote, EveryState) {

@@ -122,7 +122,11 @@ util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view t
 util::Result<json::Value> toml_table_of(const fs::path& path, const toml::Document& document, std::string_view key) {
     const toml::Item* item = document.root().get(key);
     if (!item) return json::Value::object();
-    if (!item->is_table()) return left_untouched(path, "`" + std::string(key) + "` is not a table");
+    if (!item->is_table()) {
+        std::string problem = "`";
+        problem.append(key).append("` is not a table");
+        return left_untouched(path, problem);
+    }
     return toml_item_to_json(*item);
 }
 

@@ -217,6 +217,17 @@ TEST(Adopt, RefusalsChangeNothing) {
         {"a skill that is a file", "notes/skills/tool.md", "{}: skills entries are directories — this is a file"},
         {"a command that is a directory", "notes/commands/dir",
          "{}: commands entries are single .md files — this is a directory"},
+        // What the Commons scan would skip, and a link (dangling or not), is
+        // refused whatever the mechanic.
+        {"absorb: a file among skills", ".claude/skills/README.md",
+         "{}: skills entries are directories — this is a file"},
+        {"copy: a command that is no .md file", "dl/commands/notes.txt",
+         "{}: commands entries are single .md files — this name does not end in .md"},
+        {"copy: a dot-prefixed skill", "dl/skills/.hidden",
+         "{}: dot-prefixed names are invisible to agents and are never synced"},
+        {"source: a file among skills", "repo/skills/tool.md", "{}: skills entries are directories — this is a file"},
+        {"source: a dangling link", "repo/skills/gone", "{} is already a symlink — there is nothing to adopt"},
+        {"copy: a link to a directory", "work/skills/tools", "{} is already a symlink — there is nothing to adopt"},
     };
     AdoptHome h;
     write_file(h / ".agents/skills/kept/SKILL.md", "kept");
@@ -227,6 +238,14 @@ TEST(Adopt, RefusalsChangeNothing) {
     write_file(h / "notes/todo.md", "x");
     write_file(h / "notes/skills/tool.md", "x");
     fs::create_directories(h / "notes/commands/dir");
+    write_file(h / ".claude/skills/README.md", "read me");
+    write_file(h / "dl/commands/notes.txt", "notes");
+    write_file(h / "dl/skills/.hidden/SKILL.md", "hidden");
+    fs::create_directories(h / "repo/.git");
+    write_file(h / "repo/skills/tool.md", "tool");
+    fs::create_directory_symlink(h / "repo/nowhere", h / "repo/skills/gone");
+    fs::create_directories(h / "work/skills");
+    fs::create_directory_symlink("/usr", h / "work/skills/tools");
     const auto before = snapshot(h.path());
     for (const Case& c : cases) {
         for (bool dry : {true, false}) {
@@ -391,49 +410,6 @@ TEST(Adopt, IdenticalCopiesAreComparedAgainUnderTheLock) {
 }  // namespace
 
 namespace {
-
-// What the Commons scan would skip, and a link (dangling or not), is refused
-// before anything changes, in the dry run as in the real run, whatever the
-// mechanic.
-TEST(Adopt, WhatTheCommonsCannotHoldIsRefusedBeforeAnythingChanges) {
-    struct Case {
-        std::string name;
-        std::string path;   // relative to the home directory
-        std::string error;  // after "{path}"
-    };
-    const std::vector<Case> cases = {
-        {"absorb: a file among skills", ".claude/skills/README.md",
-         ": skills entries are directories — this is a file"},
-        {"copy: a command that is no .md file", "dl/commands/notes.txt",
-         ": commands entries are single .md files — this name does not end in .md"},
-        {"copy: a dot-prefixed skill", "dl/skills/.hidden",
-         ": dot-prefixed names are invisible to agents and are never synced"},
-        {"source: a file among skills", "repo/skills/tool.md", ": skills entries are directories — this is a file"},
-        {"source: a dangling link", "repo/skills/gone", " is already a symlink — there is nothing to adopt"},
-        {"copy: a link to a directory", "work/skills/tools", " is already a symlink — there is nothing to adopt"},
-    };
-    AdoptHome h;
-    write_file(h / ".claude/skills/README.md", "read me");
-    write_file(h / "dl/commands/notes.txt", "notes");
-    write_file(h / "dl/skills/.hidden/SKILL.md", "hidden");
-    fs::create_directories(h / "repo/.git");
-    write_file(h / "repo/skills/tool.md", "tool");
-    fs::create_directory_symlink(h / "repo/nowhere", h / "repo/skills/gone");
-    fs::create_directories(h / "work/skills");
-    fs::create_directory_symlink("/usr", h / "work/skills/tools");
-    const auto before = snapshot(h.path());
-    for (const Case& c : cases) {
-        for (bool dry : {true, false}) {
-            SCOPED_TRACE(c.name + (dry ? " (dry run)" : ""));
-            const std::string path = (h / c.path).string();
-            auto r = dry ? h.run({"adopt", path, "--dry-run"}) : h.run({"adopt", path});
-            EXPECT_EQ(r.out, "");
-            EXPECT_EQ(r.err, "error: " + path + c.error + "\n");
-            EXPECT_EQ(r.code, 1);
-            EXPECT_EQ(snapshot(h.path()), before);
-        }
-    }
-}
 
 // Inside a copied tree links stay links and lead where they did; a FIFO
 // stops the copy, named, and leaves nothing in the Commons.

@@ -8,39 +8,47 @@ using namespace testing_support;
 
 namespace {
 
+// A codex server taken out by `mcp disable`, by sync of a disabled server
+// and by `mcp remove`: comments standing apart from it stay, its own go.
 TEST(UserText, RemovingACodexServerKeepsTheCommentsStandingApartFromIt) {
-    Home h;
-    write_file(h / ".agents/mcp.json", R"({"mcpServers": {"fs": {"command": "npx"}, "other": {"command": "o"}}})");
-    write_file(h / ".codex/config.toml",
-               "model = \"o3\"\n\n# ---- MCP servers: keep this banner ----\n\n# the file server\n"
-               "[mcp_servers.fs]\ncommand = \"npx\"\n\n[mcp_servers.other]\ncommand = \"o\"\n");
-    auto disable = h.run({"mcp", "disable", "fs"});
-    EXPECT_EQ(disable.out, "removed fs from codex\ndisabled fs — definition kept; enable restores it everywhere\n");
-    EXPECT_EQ(disable.code, 0);
-    EXPECT_EQ(read_file(h / ".codex/config.toml"),
-              "model = \"o3\"\n\n# ---- MCP servers: keep this banner ----\n\n[mcp_servers.other]\ncommand = \"o\"\n");
-
-    // At the top of the file, by sync of the disabled server.
-    write_file(h / ".codex/config.toml",
-               "# codex, by hand\n\n# the file server\n[mcp_servers.fs]\ncommand = \"npx\"\n\n"
-               "[mcp_servers.other]\ncommand = \"o\"\n");
-    auto sync = h.run({"sync"});
-    EXPECT_EQ(sync.out,
-              "mcp (mcp.json)\n  disabled  fs → codex — disabled in the Commons — will be removed\n\n1 change made.\n");
-    EXPECT_EQ(sync.code, 0);
-    EXPECT_EQ(read_file(h / ".codex/config.toml"), "# codex, by hand\n\n[mcp_servers.other]\ncommand = \"o\"\n");
-}
-
-TEST(UserText, RemovingAnInlineCodexServerKeepsTheBannerStandingApartFromIt) {
-    Home h;
-    write_file(h / ".agents/mcp.json", R"({"mcpServers": {"fs": {"command": "fs-mcp"}}})");
-    write_file(h / ".codex/config.toml",
-               "[mcp_servers]\n\n# ---- banner ----\n\nfs = { command = \"fs-mcp\" }\nother = { command = \"o\" }\n");
-    auto remove = h.run({"mcp", "remove", "fs"});
-    EXPECT_EQ(remove.out, "removed fs from codex\nremoved fs from the Commons\n");
-    EXPECT_EQ(remove.code, 0);
-    EXPECT_EQ(read_file(h / ".codex/config.toml"),
-              "[mcp_servers]\n\n# ---- banner ----\n\nother = { command = \"o\" }\n");
+    struct Case {
+        std::string name;
+        std::string commons;
+        std::string config;  // codex's config.toml before
+        std::vector<std::string> args;
+        std::string out;
+        std::string after;  // codex's config.toml after
+    };
+    const std::vector<Case> cases = {
+        {"a banner between the servers, by mcp disable",
+         R"({"mcpServers": {"fs": {"command": "npx"}, "other": {"command": "o"}}})",
+         "model = \"o3\"\n\n# ---- MCP servers: keep this banner ----\n\n# the file server\n"
+         "[mcp_servers.fs]\ncommand = \"npx\"\n\n[mcp_servers.other]\ncommand = \"o\"\n",
+         {"mcp", "disable", "fs"},
+         "removed fs from codex\ndisabled fs — definition kept; enable restores it everywhere\n",
+         "model = \"o3\"\n\n# ---- MCP servers: keep this banner ----\n\n[mcp_servers.other]\ncommand = \"o\"\n"},
+        {"the top of the file, by sync of a disabled server",
+         R"({"mcpServers": {"fs": {"command": "npx", "disabled": true}, "other": {"command": "o"}}})",
+         "# codex, by hand\n\n# the file server\n[mcp_servers.fs]\ncommand = \"npx\"\n\n"
+         "[mcp_servers.other]\ncommand = \"o\"\n",
+         {"sync"},
+         "mcp (mcp.json)\n  disabled  fs → codex — disabled in the Commons — will be removed\n\n1 change made.\n",
+         "# codex, by hand\n\n[mcp_servers.other]\ncommand = \"o\"\n"},
+        {"an inline server under a banner, by mcp remove", R"({"mcpServers": {"fs": {"command": "fs-mcp"}}})",
+         "[mcp_servers]\n\n# ---- banner ----\n\nfs = { command = \"fs-mcp\" }\nother = { command = \"o\" }\n",
+         {"mcp", "remove", "fs"}, "removed fs from codex\nremoved fs from the Commons\n",
+         "[mcp_servers]\n\n# ---- banner ----\n\nother = { command = \"o\" }\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/mcp.json", c.commons);
+        write_file(h / ".codex/config.toml", c.config);
+        auto r = h.run(c.args);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(read_file(h / ".codex/config.toml"), c.after);
+    }
 }
 
 TEST(UserText, NumbersKeepTheirValueAndKindThroughEveryJsonRewrite) {

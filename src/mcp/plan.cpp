@@ -376,10 +376,16 @@ void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, c
     // The first task loads the list; each of the others reads an agent's
     // file meanwhile, then waits for the list. The first task is always
     // taken first, so a waiting task never waits for one not yet begun.
+    // Without `reads` no file outlives its planning, and the agents are
+    // taken in a few stripes, one after another within each: a thread then
+    // parses its next file in the room its last one left, where a task per
+    // agent would grow the heap of every thread by a whole file.
+    const std::size_t stripes =
+        reads ? agents.size() : std::min(agents.size(), std::max<std::size_t>(1, platform::worker_threads() / 2));
     std::optional<CommonsList> list;
     std::promise<const CommonsList*> loaded;
     const std::shared_future<const CommonsList*> ready = loaded.get_future().share();
-    platform::run_parallel(agents.size() + 1, [&](std::size_t i) {
+    platform::run_parallel(stripes + 1, [&](std::size_t i) {
         if (i == 0) {
             try {
                 if (const McpServers* servers = load()) list.emplace(config, *servers);
@@ -390,16 +396,11 @@ void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, c
             loaded.set_value(list ? &*list : nullptr);
             return;
         }
-        const core::Target& target = *agents[i - 1];
-        core::AgentFileReads::Shared file = read_agent_file_of(ctx, target, reads);
-        const CommonsList* commons = ready.get();
-        if (commons) plan_target(ctx, target, *commons, file, keep_managed, detail, parts[i - 1]);
-        // A file read here and kept by no item ends with its planning. The
-        // next may well be parsed on another thread, so its room goes back
-        // at once rather than staying in this thread's heap.
-        if (!reads && file.use_count() == 1) {
-            file.reset();
-            platform::release_free_memory();
+        for (std::size_t a = i - 1; a < agents.size(); a += stripes) {
+            core::AgentFileReads::Shared file = read_agent_file_of(ctx, *agents[a], reads);
+            const CommonsList* commons = ready.get();
+            if (!commons) return;
+            plan_target(ctx, *agents[a], *commons, file, keep_managed, detail, parts[a]);
         }
     });
     join_parts(parts, plan);

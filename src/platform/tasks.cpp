@@ -9,9 +9,6 @@
 #include <vector>
 
 #include <sched.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace platform {
 
@@ -139,12 +136,6 @@ void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>
         const std::size_t end = std::min(count, (block + 1) * size);
         for (std::size_t i = block * size; i < end; ++i) each(i);
     });
-}
-
-void release_free_memory() {
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
 }
 
 }  // namespace platform

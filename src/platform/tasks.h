@@ -23,10 +23,4 @@ void run_parallel(std::size_t count, const std::function<void(std::size_t)>& tas
 // neighbouring indices (a few blocks a thread), for many small pieces.
 void for_each_parallel(std::size_t count, const std::function<void(std::size_t)>& each);
 
-// Gives the memory freed so far back to the system. Each thread allocates
-// from a heap of its own, which otherwise stays as large as the most it ever
-// held: large pieces of work done one after another on different threads
-// would then cost the sum of their sizes rather than the largest.
-void release_free_memory();
-
 }  // namespace platform

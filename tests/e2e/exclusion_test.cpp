@@ -38,10 +38,15 @@ private:
     int fd_ = -1;
 };
 
-RunResult run_with_state(Home& h, const std::string& state, const std::vector<std::string>& args) {
+// The home's environment with a state directory of its own.
+auto with_state(Home& h, const std::string& state) {
     auto env = h.env();
     env["XDG_STATE_HOME"] = (h / state).string();
-    return run_mirthlode(args, env);
+    return env;
+}
+
+RunResult run_with_state(Home& h, const std::string& state, const std::vector<std::string>& args) {
+    return run_mirthlode(args, with_state(h, state));
 }
 
 }  // namespace
@@ -56,8 +61,14 @@ TEST(Exclusion, ChangingRunsWaitForEachOtherWhateverTheStateDirectory) {
         fs::create_directories(h / ".agents");
         h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "20000";
         HeldDirectory held(h.path());
-        auto first = std::async(std::launch::async, [&] { return run_with_state(h, "one", {"mcp", "adopt", "claude/a"}); });
-        auto second = std::async(std::launch::async, [&] { return run_with_state(h, "two", {"mcp", "adopt", "claude/b"}); });
+        // Each run's environment is copied before it starts: the home's
+        // changes below must not race with the runs reading it.
+        auto first = std::async(std::launch::async, [env = with_state(h, "one")] {
+            return run_mirthlode({"mcp", "adopt", "claude/a"}, env);
+        });
+        auto second = std::async(std::launch::async, [env = with_state(h, "two")] {
+            return run_mirthlode({"mcp", "adopt", "claude/b"}, env);
+        });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         h.env()["MIRTHLODE_LOCK_TIMEOUT_MS"] = "0";
         auto third = run_with_state(h, "three", {"sync"});

@@ -77,9 +77,26 @@ private:
     const core::RunContext& ctx_;
     const core::Config& config_;
     core::Reporter& reporter_;
+    // The Commons hooks and what taking them out of the settings found.
+    struct HookRemoval {
+        std::vector<std::string> errors;  // the Commons hook files that could not be loaded
+        std::vector<fanout::CommonsHook> commons;
+        std::optional<std::string> failed;  // the settings could not be read or written
+        std::vector<fanout::RemovedHook> removed;
+    };
+    // Whether the agent keeps its servers in the settings file of its hooks.
+    bool one_settings_file() const;
+    // The Commons hooks, loaded; nothing when there is no hooks directory.
+    std::optional<HookRemoval> load_hooks() const;
+    // Takes the Commons hooks out of the settings `root`; true when it did.
+    static bool take_out_hooks(HookRemoval& removal, json::Value& root, const std::string& agent);
+    void report_hooks(HookRemoval& removal, const fs::path& settings);
+
     const core::Target& target_;
     std::optional<fs::path> commons_real_;
     std::uint64_t count_ = 0;
+    // Taken out with the servers, in the same write, to be reported in its turn.
+    std::optional<HookRemoval> hooks_done_;
 };
 
 std::optional<std::vector<platform::DirEntry>> Reverter::list_sorted(const fs::path& dir) {
@@ -195,10 +212,28 @@ void Reverter::mcp_servers() {
     auto ours = [&](const std::string& name, const json::Value& held) {
         return mcp::is_mirthlode_entry(ctx_, config_, spec, target_.name, name, *servers->find(name), held);
     };
+    // One settings file holding the servers and the hooks is read and written
+    // once for both; the hooks are reported in their turn.
+    core::DocumentEdit also;
+    bool read = false;
+    if (one_settings_file()) {
+        hooks_done_ = load_hooks();
+        if (hooks_done_) {
+            also = [&](json::Value& root) {
+                read = true;
+                return take_out_hooks(*hooks_done_, root, target_.name);
+            };
+        }
+    }
     auto removed = core::remove_config_entries(file, spec.servers_key, spec.config_format == core::ConfigFormat::toml,
-                                               names, ours);
+                                               names, ours, also);
     if (!removed) {
         reporter_.report_error(removed.error().message);
+        // The hooks meet the same failure when there were some to look for
+        // (a file not read) or to take out (a file not written).
+        if (hooks_done_ && (read ? !hooks_done_->removed.empty() : !hooks_done_->commons.empty())) {
+            hooks_done_->failed = removed.error().message;
+        }
         return;
     }
     for (const std::string& name : removed->names) {
@@ -229,50 +264,66 @@ void Reverter::rendered_commands() {
     }
 }
 
+bool Reverter::one_settings_file() const {
+    const core::AgentSpec& spec = *target_.spec;
+    return !spec.hooks_file.empty() && spec.hooks_file == spec.mcp_file &&
+           spec.config_format == core::ConfigFormat::json;
+}
+
+std::optional<Reverter::HookRemoval> Reverter::load_hooks() const {
+    const fs::path hooks_dir = ctx_.commons / "hooks";
+    if (!platform::is_directory(hooks_dir)) return std::nullopt;
+    HookRemoval removal;
+    removal.commons = fanout::load_commons_hooks(hooks_dir, removal.errors);
+    return removal;
+}
+
+bool Reverter::take_out_hooks(HookRemoval& removal, json::Value& root, const std::string& agent) {
+    if (removal.commons.empty()) return false;
+    json::Value* hooks = fanout::get_hooks_key(root);
+    if (hooks == nullptr || !hooks->is_object()) return false;
+    removal.removed = fanout::remove_commons_hooks(*hooks, removal.commons, agent);
+    return !removal.removed.empty();
+}
+
 void Reverter::hooks() {
     const core::AgentSpec& spec = *target_.spec;
     if (spec.hooks_file.empty()) return;
-    const fs::path hooks_dir = ctx_.commons / "hooks";
-    if (!platform::is_directory(hooks_dir)) return;
-    std::vector<std::string> errors;
-    const std::vector<fanout::CommonsHook> commons = fanout::load_commons_hooks(hooks_dir, errors);
-    auto report_errors = [&] {
-        for (const auto& error : errors) reporter_.report_error(error);
-    };
-    if (commons.empty()) {
-        report_errors();
-        return;
-    }
     const fs::path settings = ctx_.home / spec.hooks_file;
-    auto root = core::read_json_file(settings);
-    if (!root) {
-        reporter_.report_error(root.error().message);
+    if (hooks_done_) {
+        report_hooks(*hooks_done_, settings);
         return;
     }
-    json::Value* hooks = fanout::get_hooks_key(*root);
-    if (hooks == nullptr || !hooks->is_object()) {
-        report_errors();
+    std::optional<HookRemoval> removal = load_hooks();
+    if (!removal) return;
+    if (!removal->commons.empty()) {
+        auto root = core::read_json_file(settings);
+        if (!root) {
+            removal->failed = root.error().message;
+        } else if (take_out_hooks(*removal, *root, target_.name)) {
+            auto text = json::print_pretty(*root);
+            if (!text) {
+                removal->failed = core::serialise_error(settings, text.error().message);
+            } else if (auto written = core::write_atomic(settings, *text); !written) {
+                removal->failed = write_error_text(settings, written.error());
+            }
+        }
+    }
+    report_hooks(*removal, settings);
+}
+
+// What taking the hooks out found: the failure that stopped it, or the
+// Commons hook files that could not be loaded, then each hook taken out.
+void Reverter::report_hooks(HookRemoval& removal, const fs::path& settings) {
+    if (removal.failed) {
+        reporter_.report_error(*removal.failed);
         return;
     }
-    const std::vector<fanout::RemovedHook> removed = fanout::remove_commons_hooks(*hooks, commons, target_.name);
-    if (removed.empty()) {
-        report_errors();
-        return;
-    }
-    auto text = json::print_pretty(*root);
-    if (!text) {
-        reporter_.report_error(core::serialise_error(settings, text.error().message));
-        return;
-    }
-    if (auto written = core::write_atomic(settings, *text); !written) {
-        reporter_.report_error(write_error_text(settings, written.error()));
-        return;
-    }
-    report_errors();
-    for (const auto& hook : removed) {
+    for (const auto& error : removal.errors) reporter_.report_error(error);
+    for (const auto& hook : removal.removed) {
         reporter_.print_line("removed the " + hook.event + " hook " + hook.command + " from " + shown(settings));
     }
-    count_ += removed.size();
+    count_ += removal.removed.size();
 }
 
 int Reverter::summary() {

@@ -74,37 +74,49 @@ util::Result<json::Value> parse_json_text(const fs::path& path, const std::optio
     return std::move(*value);
 }
 
-util::Result<RemovedEntries> remove_json_entries(const fs::path& path, std::string_view key,
-                                                 const std::vector<std::string>& names, const EntryTest& goes) {
-    auto document = read_json_file(path);
-    if (!document) return document.error();
-    if (!document->is_object()) return RemovedEntries{};
-    auto member = document->find(key);
-    if (member == document->end() || !member->is_object()) return RemovedEntries{};
+// Takes the entries `goes` says yes to out of the table under `key`; gives
+// their names in the order asked.
+std::vector<std::string> take_out_entries(json::Value& document, std::string_view key,
+                                          const std::vector<std::string>& names, const EntryTest& goes) {
+    std::vector<std::string> taken;
+    if (names.empty() || !document.is_object()) return taken;
+    auto member = document.find(key);
+    if (member == document.end() || !member->is_object()) return taken;
     auto& members = static_cast<json::Value::object_t::Container&>(member->get_ref<json::Value::object_t&>());
     std::unordered_map<std::string_view, std::size_t> position;
     position.reserve(members.size());
     for (std::size_t i = 0; i < members.size(); ++i) position.emplace(members[i].first, i);
 
-    RemovedEntries removed;
     std::vector<bool> going(members.size(), false);
     for (const std::string& name : names) {
         auto found = position.find(name);
         if (found == position.end() || going[found->second]) continue;
         if (!goes(name, members[found->second].second)) continue;
         going[found->second] = true;
-        removed.names.push_back(name);
+        taken.push_back(name);
     }
-    if (removed.names.empty()) return removed;
+    if (taken.empty()) return taken;
     // The members that stay, moved once into a table of their own, in order.
     json::Value kept = json::Value::object();
     auto& kept_members = static_cast<json::Value::object_t::Container&>(kept.get_ref<json::Value::object_t&>());
-    kept_members.reserve(members.size() - removed.names.size());
+    kept_members.reserve(members.size() - taken.size());
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (!going[i]) kept_members.emplace_back(members[i].first, std::move(members[i].second));
     }
     position.clear();
     *member = std::move(kept);
+    return taken;
+}
+
+util::Result<RemovedEntries> remove_json_entries(const fs::path& path, std::string_view key,
+                                                 const std::vector<std::string>& names, const EntryTest& goes,
+                                                 const DocumentEdit& also) {
+    auto document = read_json_file(path);
+    if (!document) return document.error();
+    RemovedEntries removed;
+    removed.names = take_out_entries(*document, key, names, goes);
+    const bool changed = also && also(*document);
+    if (removed.names.empty() && !changed) return removed;
     auto text = json::print_pretty(*document);
     if (!text) return util::error(serialise_error(path, text.error().message));
     auto written = write_back(path, *text);
@@ -271,10 +283,11 @@ util::Result<json::Value> read_config_table(const fs::path& path, std::string_vi
 }
 
 util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
-                                                   const std::vector<std::string>& names, const EntryTest& goes) {
+                                                   const std::vector<std::string>& names, const EntryTest& goes,
+                                                   const DocumentEdit& also) {
     // Nothing asked: the file is not even read.
-    if (names.empty()) return RemovedEntries{};
-    return toml ? remove_toml_entries(path, key, names, goes) : remove_json_entries(path, key, names, goes);
+    if (names.empty() && !(also && !toml)) return RemovedEntries{};
+    return toml ? remove_toml_entries(path, key, names, goes) : remove_json_entries(path, key, names, goes, also);
 }
 
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,

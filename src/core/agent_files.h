@@ -94,12 +94,18 @@ struct RemovedEntries {
     fs::path written;                // the file written, a link's target when `path` is a link
 };
 
+// Changes a JSON document in place; true when it changed anything.
+using DocumentEdit = std::function<bool(json::Value& document)>;
+
 // Removes from the table under `key` every entry among `names` that `goes`
 // says yes to, in one read of the file and at most one write of it. Names
 // the table does not hold, and entries `goes` keeps, stay as they are. With
-// no names the file is not read.
+// no names the file is not read. `also`, for a JSON file only, changes the
+// same document in that read and write (with or without names): the file
+// is written when either changed it.
 util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
-                                                   const std::vector<std::string>& names, const EntryTest& goes);
+                                                   const std::vector<std::string>& names, const EntryTest& goes,
+                                                   const DocumentEdit& also = {});
 
 // Removes the entry `name` from the table under `key` and writes the file back.
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,

@@ -483,3 +483,64 @@ TEST(Revert, EveryLinkOfADirectoryIsJudgedFromWhereTheDirectoryReallyIs) {
 }
 
 }  // namespace
+
+namespace {
+
+// gemini keeps its servers and its hooks in one settings file: revert takes
+// both out in one write and reports them in their turn; a file it cannot
+// read, or write, is reported for the servers and again for the hooks.
+TEST(Revert, ServersAndHooksInOneSettingsFile) {
+    struct Case {
+        const char* name;
+        std::string settings;  // after sync; empty: as sync left it
+        unsigned dir_mode;     // of ~/.gemini during the revert
+        std::string out;
+        std::string err;  // {file} stands for the settings file
+        std::string after;
+        int code;
+    };
+    const std::string synced =
+        "{\n  \"theme\": \"dark\",\n  \"hooks\": {\n    \"PreToolUse\": [],\n    \"AfterAgent\": [\n      {\n"
+        "        \"hooks\": [\n          {\n            \"type\": \"command\",\n            \"command\": \"notify done\"\n"
+        "          }\n        ]\n      }\n    ]\n  },\n  \"mcpServers\": {\n    \"x\": {\n      \"command\": \"npx\"\n"
+        "    }\n  }\n}";
+    const std::vector<Case> cases = {
+        {"both taken out", "", 0755,
+         "removed mcp server x from .gemini/settings.json\n"
+         "removed the Stop hook notify done from .gemini/settings.json\n\n2 removals made.\n",
+         "",
+         "{\n  \"theme\": \"dark\",\n  \"hooks\": {\n    \"PreToolUse\": []\n  },\n  \"mcpServers\": {}\n}", 0},
+        {"hooks alone", R"({"theme": "dark", "hooks": {"AfterAgent": [{"hooks": [{"type": "command", "command": "notify done"}]}]}})",
+         0755, "removed the Stop hook notify done from .gemini/settings.json\n\n1 removal made.\n", "",
+         "{\n  \"theme\": \"dark\",\n  \"hooks\": {}\n}", 0},
+        {"not valid JSON", "{\"theme\": ", 0755, "",
+         "error: {file} is not valid JSON (line 1, column 11) — left untouched\n"
+         "error: {file} is not valid JSON (line 1, column 11) — left untouched\n",
+         "{\"theme\": ", 1},
+        {"cannot be written", "", 0555, "",
+         "error: cannot write {file}: Permission denied\nerror: cannot write {file}: Permission denied\n", synced, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/mcp.json", R"({"mcpServers": {"x": {"command": "npx"}}})");
+        write_file(h / ".agents/hooks/Stop.toml", "[[hook]]\ncommand = \"notify done\"\n");
+        write_file(h / ".gemini/settings.json", R"({"theme": "dark", "hooks": {"PreToolUse": []}})");
+        ASSERT_EQ(h.run({"sync"}).code, 0);
+        ASSERT_EQ(read_file(h / ".gemini/settings.json"), synced);
+        if (!c.settings.empty()) write_file(h / ".gemini/settings.json", c.settings);
+        disable(h, "gemini = false\n");
+        ASSERT_EQ(::chmod((h / ".gemini").c_str(), c.dir_mode), 0);
+        auto r = run_unprivileged(h, {"revert", "gemini"});
+        ASSERT_EQ(::chmod((h / ".gemini").c_str(), 0755), 0);
+        std::string err = c.err;
+        const std::string file = (h / ".gemini/settings.json").string();
+        for (auto at = err.find("{file}"); at != std::string::npos; at = err.find("{file}")) err.replace(at, 6, file);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(read_file(h / ".gemini/settings.json"), c.after);
+    }
+}
+
+}  // namespace

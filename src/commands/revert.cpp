@@ -209,8 +209,11 @@ void Reverter::mcp_servers() {
     for (const auto& entry : *servers) names.push_back(entry.name);
     // Every server, enabled or not, whose entry here is mirthlode's; the
     // user's own entry of a server not allowlisted for this agent stays.
+    bool taking = false;  // some entry of the file is mirthlode's
     auto ours = [&](const std::string& name, const json::Value& held) {
-        return mcp::is_mirthlode_entry(ctx_, config_, spec, target_.name, name, *servers->find(name), held);
+        const bool mine = mcp::is_mirthlode_entry(ctx_, config_, spec, target_.name, name, *servers->find(name), held);
+        taking = taking || mine;
+        return mine;
     };
     // One settings file holding the servers and the hooks is read and written
     // once for both; the hooks are reported in their turn.
@@ -228,9 +231,10 @@ void Reverter::mcp_servers() {
     auto removed = core::remove_config_entries(file, spec.servers_key, spec.config_format == core::ConfigFormat::toml,
                                                names, ours, also);
     if (!removed) {
-        reporter_.report_error(removed.error().message);
-        // The hooks meet the same failure when there were some to look for
-        // (a file not read) or to take out (a file not written).
+        // Each side meets the failure only as it would alone: a file not read
+        // when it had names (or hooks) to look for, a file not written when
+        // it had entries (or hooks) to take out.
+        if (read ? taking : !names.empty()) reporter_.report_error(removed.error().message);
         if (hooks_done_ && (read ? !hooks_done_->removed.empty() : !hooks_done_->commons.empty())) {
             hooks_done_->failed = removed.error().message;
         }

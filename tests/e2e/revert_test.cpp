@@ -494,6 +494,7 @@ TEST(Revert, ServersAndHooksInOneSettingsFile) {
         const char* name;
         std::string settings;  // after sync; empty: as sync left it
         unsigned dir_mode;     // of ~/.gemini during the revert
+        bool servers;          // the Commons still has its server
         std::string out;
         std::string err;  // {file} stands for the settings file
         std::string after;
@@ -505,19 +506,21 @@ TEST(Revert, ServersAndHooksInOneSettingsFile) {
         "          }\n        ]\n      }\n    ]\n  },\n  \"mcpServers\": {\n    \"x\": {\n      \"command\": \"npx\"\n"
         "    }\n  }\n}";
     const std::vector<Case> cases = {
-        {"both taken out", "", 0755,
+        {"both taken out", "", 0755, true,
          "removed mcp server x from .gemini/settings.json\n"
          "removed the Stop hook notify done from .gemini/settings.json\n\n2 removals made.\n",
          "",
          "{\n  \"theme\": \"dark\",\n  \"hooks\": {\n    \"PreToolUse\": []\n  },\n  \"mcpServers\": {}\n}", 0},
         {"hooks alone", R"({"theme": "dark", "hooks": {"AfterAgent": [{"hooks": [{"type": "command", "command": "notify done"}]}]}})",
-         0755, "removed the Stop hook notify done from .gemini/settings.json\n\n1 removal made.\n", "",
+         0755, true, "removed the Stop hook notify done from .gemini/settings.json\n\n1 removal made.\n", "",
          "{\n  \"theme\": \"dark\",\n  \"hooks\": {}\n}", 0},
-        {"not valid JSON", "{\"theme\": ", 0755, "",
+        {"not valid JSON", "{\"theme\": ", 0755, true, "",
          "error: {file} is not valid JSON (line 1, column 11) — left untouched\n"
          "error: {file} is not valid JSON (line 1, column 11) — left untouched\n",
          "{\"theme\": ", 1},
-        {"cannot be written", "", 0555, "",
+        {"not valid JSON, no servers to look for", "{\"theme\": ", 0755, false, "",
+         "error: {file} is not valid JSON (line 1, column 11) — left untouched\n", "{\"theme\": ", 1},
+        {"cannot be written", "", 0555, true, "",
          "error: cannot write {file}: Permission denied\nerror: cannot write {file}: Permission denied\n", synced, 1},
     };
     for (const Case& c : cases) {
@@ -529,6 +532,7 @@ TEST(Revert, ServersAndHooksInOneSettingsFile) {
         ASSERT_EQ(h.run({"sync"}).code, 0);
         ASSERT_EQ(read_file(h / ".gemini/settings.json"), synced);
         if (!c.settings.empty()) write_file(h / ".gemini/settings.json", c.settings);
+        if (!c.servers) write_file(h / ".agents/mcp.json", R"({"mcpServers": {}})");
         disable(h, "gemini = false\n");
         ASSERT_EQ(::chmod((h / ".gemini").c_str(), c.dir_mode), 0);
         auto r = run_unprivileged(h, {"revert", "gemini"});

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <utility>
 
 #include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/commons.h"
+#include "core/fsutil.h"
 #include "core/fsutil_tree.h"
 #include "core/lock.h"
 #include "fanout/plan.h"
@@ -46,6 +48,9 @@ private:
     void act(const std::string& line, Apply apply, OnError on_error);
     // Removes the disabled entries, then merges the rest one file at a time.
     void apply_mcp(const std::vector<mcp::McpItem>& items);
+    util::Status<> remove_then_merge(const mcp::McpItem& first, const std::string& removed,
+                                     const std::map<fs::path, const std::vector<const mcp::McpItem*>*>& merging,
+                                     std::map<fs::path, util::Result<mcp::MergeOutcome>>& merged_early);
     // Counts `count` changes when `done` succeeded, else reports its error.
     void count_or_report(const util::Status<>& done, std::size_t count);
     // Prints the header and a line per item that is not managed; returns the
@@ -172,24 +177,40 @@ void SectionWriter::mcp_section(const mcp::McpPlan& plan) {
 }
 
 void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
+    const auto merges = merge_groups(items);
+    std::map<fs::path, const std::vector<const mcp::McpItem*>*> merging;
+    for (const auto& group : merges) merging.emplace(group.front()->file.path(), &group);
+    // A file that also takes merged servers gets both in one write; the
+    // merge's outcome waits to be reported in its turn, below.
+    std::map<fs::path, util::Result<mcp::MergeOutcome>> merged_early;
+
     // The plan found these entries mirthlode's: each file loses them in one write.
     auto disabled = [](const mcp::McpItem& item) { return item.state == mcp::McpState::disabled; };
     for (const auto& group : util::group_in_order(items, disabled, &mcp::McpItem::file)) {
         const mcp::McpItem& first = *group.front();
         std::vector<std::string> names;
         for (const mcp::McpItem* item : group) names.push_back(item->server);
-        auto removed = core::remove_config_entries(first.file, first.servers_key, first.toml, names,
-                                                   [](const std::string&, const json::Value&) { return true; });
+        auto removal = core::config_without_entries(first.file, first.servers_key, first.toml, names,
+                                                    [](const std::string&, const json::Value&) { return true; });
+        util::Status<> removed;
+        if (!removal) {
+            removed = removal.error();
+        } else if (removal->text) {
+            removed = remove_then_merge(first, *removal->text, merging, merged_early);
+        }
         if (removed) {
             changes_ += group.size();
         } else {
             reporter_.report_error(removed.error().message);
         }
     }
-    for (const auto& group : merge_groups(items)) {
+    for (const auto& group : merges) {
         const mcp::McpItem& first = *group.front();
-        auto merged =
-            mcp::merge_servers_into_agent_file(first.file, first.servers_key, first.toml, group, first.read.get());
+        auto early = merged_early.find(first.file.path());
+        auto merged = early != merged_early.end() ? std::move(early->second)
+                                                  : mcp::merge_servers_into_agent_file(first.file, first.servers_key,
+                                                                                       first.toml, group,
+                                                                                       first.read.get());
         if (!merged) {
             reporter_.report_error(merged.error().message);
             continue;
@@ -197,6 +218,39 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
         changes_ += group.size();
         if (merged->mode) reporter_.report_warning(mcp::secrets_mode_warning(merged->written, *merged->mode));
     }
+}
+
+// Writes `removed`, the text of `first`'s file without its disabled
+// servers, with the file's merged servers too when it has any, as the merge
+// would make them from that text; the merge's outcome goes to `merged_early`.
+util::Status<> SectionWriter::remove_then_merge(
+    const mcp::McpItem& first, const std::string& removed,
+    const std::map<fs::path, const std::vector<const mcp::McpItem*>*>& merging,
+    std::map<fs::path, util::Result<mcp::MergeOutcome>>& merged_early) {
+    const fs::path& path = first.file.path();
+    auto write_removal = [&]() -> util::Status<> {
+        auto written = core::write_atomic(path, removed);
+        if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+        return {};
+    };
+    auto found = merging.find(path);
+    if (found == merging.end()) return write_removal();
+    const std::vector<const mcp::McpItem*>& group = *found->second;
+    auto text = mcp::merged_from_text(path, first.servers_key, first.toml, group, removed);
+    if (!text) {
+        // The merge fails on the file as it would on its own; the removal
+        // is written all the same.
+        merged_early.emplace(path, text.error());
+        return write_removal();
+    }
+    auto merged = mcp::write_merged_text(path, group, *text);
+    if (!merged) {
+        // Neither is written; each reports the failure, as each would alone.
+        merged_early.emplace(path, merged.error());
+        return merged.error();
+    }
+    merged_early.emplace(path, std::move(*merged));
+    return {};
 }
 
 void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) {

@@ -108,21 +108,19 @@ std::vector<std::string> take_out_entries(json::Value& document, std::string_vie
     return taken;
 }
 
-util::Result<RemovedEntries> remove_json_entries(const fs::path& path, std::string_view key,
-                                                 const std::vector<std::string>& names, const EntryTest& goes,
-                                                 const DocumentEdit& also) {
+util::Result<RemovalText> json_without_entries(const fs::path& path, std::string_view key,
+                                               const std::vector<std::string>& names, const EntryTest& goes,
+                                               const DocumentEdit& also) {
     auto document = read_json_file(path);
     if (!document) return document.error();
-    RemovedEntries removed;
-    removed.names = take_out_entries(*document, key, names, goes);
+    RemovalText removal;
+    removal.names = take_out_entries(*document, key, names, goes);
     const bool changed = also && also(*document);
-    if (removed.names.empty() && !changed) return removed;
+    if (removal.names.empty() && !changed) return removal;
     auto text = json::print_pretty(*document);
     if (!text) return util::error(serialise_error(path, text.error().message));
-    auto written = write_back(path, *text);
-    if (!written) return written.error();
-    removed.written = std::move(written->written);
-    return removed;
+    removal.text = std::move(*text);
+    return removal;
 }
 
 util::Result<toml::Document> parse_toml(const fs::path& path, std::string_view text) {
@@ -154,33 +152,31 @@ util::Result<json::Value> read_toml_table(const fs::path& path, std::string_view
     return toml_table(path, *text, key);
 }
 
-util::Result<RemovedEntries> remove_toml_entries(const fs::path& path, std::string_view key,
-                                                 const std::vector<std::string>& names, const EntryTest& goes) {
+util::Result<RemovalText> toml_without_entries(const fs::path& path, std::string_view key,
+                                               const std::vector<std::string>& names, const EntryTest& goes) {
     auto text = read_toml_document(path);
     if (!text) return text.error();
-    if (util::is_blank(*text)) return RemovedEntries{};
+    if (util::is_blank(*text)) return RemovalText{};
     auto document = parse_toml(path, *text);
     if (!document) return document.error();
     toml::Table* table = nullptr;
     if (toml::Item* item = document->root().get(key)) table = item->as_table();
-    if (!table) return RemovedEntries{};
+    if (!table) return RemovalText{};
 
-    RemovedEntries removed;
+    RemovalText removal;
     std::unordered_set<std::string> going;
     for (const std::string& name : names) {
         const toml::Item* entry = table->get(name);
         if (!entry || going.count(name) != 0 || !goes(name, toml_item_to_json(*entry))) continue;
         going.insert(name);
-        removed.names.push_back(name);
+        removal.names.push_back(name);
     }
-    if (removed.names.empty()) return removed;
+    if (removal.names.empty()) return removal;
     table->remove_keeping_comments([&](std::string_view name) { return going.count(std::string(name)) != 0; });
     // Rendered as read: a byte-order mark the file began with stays, as it
     // does on every other write of the file.
-    auto written = write_back(path, document->render());
-    if (!written) return written.error();
-    removed.written = std::move(written->written);
-    return removed;
+    removal.text = document->render();
+    return removal;
 }
 
 }  // namespace
@@ -199,6 +195,10 @@ util::Result<json::Value> read_json_file(const fs::path& path) {
     auto text = read_text(path);
     if (!text) return text.error();
     return parse_json_text(path, *text);
+}
+
+util::Result<json::Value> parse_json_document(const fs::path& path, const std::string& text) {
+    return parse_json_text(path, text);
 }
 
 util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
@@ -282,12 +282,25 @@ util::Result<json::Value> read_config_table(const fs::path& path, std::string_vi
     return toml ? read_toml_table(path, key) : read_json_table(path, key);
 }
 
+util::Result<RemovalText> config_without_entries(const fs::path& path, std::string_view key, bool toml,
+                                                 const std::vector<std::string>& names, const EntryTest& goes,
+                                                 const DocumentEdit& also) {
+    // Nothing asked: the file is not even read.
+    if (names.empty() && !(also && !toml)) return RemovalText{};
+    return toml ? toml_without_entries(path, key, names, goes) : json_without_entries(path, key, names, goes, also);
+}
+
 util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::string_view key, bool toml,
                                                    const std::vector<std::string>& names, const EntryTest& goes,
                                                    const DocumentEdit& also) {
-    // Nothing asked: the file is not even read.
-    if (names.empty() && !(also && !toml)) return RemovedEntries{};
-    return toml ? remove_toml_entries(path, key, names, goes) : remove_json_entries(path, key, names, goes, also);
+    auto removal = config_without_entries(path, key, toml, names, goes, also);
+    if (!removal) return removal.error();
+    RemovedEntries removed{std::move(removal->names), {}};
+    if (!removal->text) return removed;
+    auto written = write_back(path, *removal->text);
+    if (!written) return written.error();
+    removed.written = std::move(written->written);
+    return removed;
 }
 
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,

@@ -30,6 +30,8 @@ util::Result<std::string> read_toml_document(const fs::path& path);
 
 // The one JSON value the file holds; a missing or blank file is an empty object.
 util::Result<json::Value> read_json_file(const fs::path& path);
+// The same for `text`, as if the file at `path` held it.
+util::Result<json::Value> parse_json_document(const fs::path& path, const std::string& text);
 
 // The table under the top-level `key`, as an object with its entries in file
 // order; empty when the file, the key or (for JSON) a top-level object is missing.
@@ -96,6 +98,16 @@ struct RemovedEntries {
 
 // Changes a JSON document in place; true when it changed anything.
 using DocumentEdit = std::function<bool(json::Value& document)>;
+
+// What removing entries would leave, nothing written: the names removed
+// and, when anything changed, the file's new text.
+struct RemovalText {
+    std::vector<std::string> names;
+    std::optional<std::string> text;
+};
+util::Result<RemovalText> config_without_entries(const fs::path& path, std::string_view key, bool toml,
+                                                 const std::vector<std::string>& names, const EntryTest& goes,
+                                                 const DocumentEdit& also = {});
 
 // Removes from the table under `key` every entry among `names` that `goes`
 // says yes to, in one read of the file and at most one write of it. Names

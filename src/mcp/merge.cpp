@@ -63,6 +63,20 @@ util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<
 
 }  // namespace
 
+util::Result<std::string> merged_from_text(const fs::path& path, std::string_view servers_key, bool toml,
+                                           const std::vector<const McpItem*>& items, const std::string& text) {
+    if (toml) return merge_into_toml(path, text, servers_key, items);
+    // Read back as read_json_file reads the file.
+    auto document = core::parse_json_document(path, text);
+    if (!document) return document.error();
+    return merge_into_json(path, std::move(*document), servers_key, items);
+}
+
+util::Result<MergeOutcome> write_merged_text(const fs::path& path, const std::vector<const McpItem*>& items,
+                                             const std::string& text) {
+    return write_merged(path, items, text);
+}
+
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
                                                          const core::AgentFileRead* read) {

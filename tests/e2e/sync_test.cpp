@@ -273,3 +273,61 @@ TEST(Sync, RelativeCommonsIsTakenFromTheCurrentDirectory) {
     EXPECT_EQ(read_file(h / ".claude/CLAUDE.md"), "@~/shared/AGENTS.md\n");
     EXPECT_EQ(run_mirthlode({"sync"}, h.env(), "", h.path()).out, "Everything is up to date.\n");
 }
+
+namespace {
+
+// A file that loses a disabled server and gains a missing one is written
+// whole, with both; a file that cannot be written is reported for the
+// removal and again for the merge, in that order, and left as it was.
+TEST(Sync, AFileThatLosesAndGainsServers) {
+    struct Case {
+        const char* name;
+        const char* file;
+        std::string before;
+        unsigned dir_mode;  // of the file's directory during the sync
+        std::string err;    // {file} stands for the file's path
+        std::string after;  // empty: as before
+        int code;
+    };
+    const std::string banner = "\xEF\xBB\xBF# mine\r\n\r\n# ---- servers ----\r\n\r\n";
+    const std::vector<Case> cases = {
+        {"claude", ".claude.json", R"({"theme": 1, "mcpServers": {"off": {"command": "o"}, "mine": {"command": "m"}}})",
+         0755, "",
+         "{\n  \"theme\": 1,\n  \"mcpServers\": {\n    \"mine\": {\n      \"command\": \"m\"\n    },\n"
+         "    \"on\": {\n      \"command\": \"n\"\n    }\n  }\n}",
+         0},
+        {"codex", ".codex/config.toml",
+         banner + "[mcp_servers.off]\r\ncommand = \"o\"\r\n\r\n[mcp_servers.mine]  # keep\r\ncommand = \"m\"\r\n", 0755, "",
+         banner + "[mcp_servers.mine]  # keep\r\ncommand = \"m\"\r\n\r\n[mcp_servers.on]\r\ncommand = \"n\"\r\n", 0},
+        {"codex, read-only", ".codex/config.toml", "[mcp_servers.off]\ncommand = \"o\"\n", 0555,
+         "error: cannot write {file}: Permission denied\nerror: cannot write {file}: Permission denied\n", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/mcp.json",
+                   R"({"mcpServers": {"off": {"command": "o", "disabled": true}, "on": {"command": "n"}}})");
+        write_file(h / c.file, c.before);
+        const std::string agent = std::string(c.file) == ".claude.json" ? "claude" : "codex";
+        if (agent == "claude") fs::create_directories(h / ".claude");
+        const fs::path dir = (h / c.file).parent_path();
+        ASSERT_EQ(::chmod(dir.c_str(), c.dir_mode), 0);
+        auto r = run_unprivileged(h, {"sync"});
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+        std::string err = c.err;
+        const std::string file = (h / c.file).string();
+        for (auto at = err.find("{file}"); at != std::string::npos; at = err.find("{file}")) err.replace(at, 6, file);
+        const std::string listed = "mcp (mcp.json)\n  disabled  off → " + agent +
+                                   " — disabled in the Commons — will be removed\n  missing   on → " + agent +
+                                   " — not in this agent's config yet\n";
+        const std::string mine =
+            c.code == 0 ? "  foreign   mine → " + agent + " — not in the Commons — left alone\n" : "";
+        EXPECT_EQ(r.out, c.code == 0 ? listed + mine + "\n2 changes made.\n"
+                                     : listed + "\nNo changes were made — see the errors above.\n");
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(read_file(h / c.file), c.after.empty() ? c.before : c.after);
+    }
+}
+
+}  // namespace

@@ -10,7 +10,6 @@
 #include "core/agent_files.h"
 #include "core/agents.h"
 #include "core/commons.h"
-#include "core/fsutil.h"
 #include "core/fsutil_tree.h"
 #include "core/lock.h"
 #include "fanout/plan.h"
@@ -48,9 +47,6 @@ private:
     void act(const std::string& line, Apply apply, OnError on_error);
     // Removes the disabled entries, then merges the rest one file at a time.
     void apply_mcp(const std::vector<mcp::McpItem>& items);
-    util::Status<> remove_then_merge(const mcp::McpItem& first, const std::string& removed,
-                                     const std::map<fs::path, const std::vector<const mcp::McpItem*>*>& merging,
-                                     std::map<fs::path, util::Result<mcp::MergeOutcome>>& merged_early);
     // Counts `count` changes when `done` succeeded, else reports its error.
     void count_or_report(const util::Status<>& done, std::size_t count);
     // Prints the header and a line per item that is not managed; returns the
@@ -196,7 +192,11 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
         if (!removal) {
             removed = removal.error();
         } else if (removal->text) {
-            removed = remove_then_merge(first, *removal->text, merging, merged_early);
+            auto found = merging.find(first.file.path());
+            auto written = mcp::write_removal_and_merge(first.file, first.servers_key, first.toml, *removal->text,
+                                                        found == merging.end() ? nullptr : found->second);
+            removed = std::move(written.removal);
+            if (written.merge) merged_early.emplace(first.file.path(), std::move(*written.merge));
         }
         if (removed) {
             changes_ += group.size();
@@ -218,39 +218,6 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
         changes_ += group.size();
         if (merged->mode) reporter_.report_warning(mcp::secrets_mode_warning(merged->written, *merged->mode));
     }
-}
-
-// Writes `removed`, the text of `first`'s file without its disabled
-// servers, with the file's merged servers too when it has any, as the merge
-// would make them from that text; the merge's outcome goes to `merged_early`.
-util::Status<> SectionWriter::remove_then_merge(
-    const mcp::McpItem& first, const std::string& removed,
-    const std::map<fs::path, const std::vector<const mcp::McpItem*>*>& merging,
-    std::map<fs::path, util::Result<mcp::MergeOutcome>>& merged_early) {
-    const fs::path& path = first.file.path();
-    auto write_removal = [&]() -> util::Status<> {
-        auto written = core::write_atomic(path, removed);
-        if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
-        return {};
-    };
-    auto found = merging.find(path);
-    if (found == merging.end()) return write_removal();
-    const std::vector<const mcp::McpItem*>& group = *found->second;
-    auto text = mcp::merged_from_text(path, first.servers_key, first.toml, group, removed);
-    if (!text) {
-        // The merge fails on the file as it would on its own; the removal
-        // is written all the same.
-        merged_early.emplace(path, text.error());
-        return write_removal();
-    }
-    auto merged = mcp::write_merged_text(path, group, *text);
-    if (!merged) {
-        // Neither is written; each reports the failure, as each would alone.
-        merged_early.emplace(path, merged.error());
-        return merged.error();
-    }
-    merged_early.emplace(path, std::move(*merged));
-    return {};
 }
 
 void SectionWriter::rendered_section(const std::vector<RenderedCommand>& items) {

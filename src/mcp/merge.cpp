@@ -63,18 +63,26 @@ util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<
 
 }  // namespace
 
-util::Result<std::string> merged_from_text(const fs::path& path, std::string_view servers_key, bool toml,
-                                           const std::vector<const McpItem*>& items, const std::string& text) {
-    if (toml) return merge_into_toml(path, text, servers_key, items);
-    // Read back as read_json_file reads the file.
-    auto document = core::parse_json_document(path, text);
-    if (!document) return document.error();
-    return merge_into_json(path, std::move(*document), servers_key, items);
-}
-
-util::Result<MergeOutcome> write_merged_text(const fs::path& path, const std::vector<const McpItem*>& items,
-                                             const std::string& text) {
-    return write_merged(path, items, text);
+RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view servers_key, bool toml,
+                                        const std::string& removed, const std::vector<const McpItem*>* merging) {
+    auto write_removal = [&]() -> util::Status<> {
+        auto written = core::write_atomic(path, removed);
+        if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+        return {};
+    };
+    if (!merging) return {write_removal(), std::nullopt};
+    util::Result<std::string> text = util::Result<std::string>(std::string());
+    if (toml) {
+        text = merge_into_toml(path, removed, servers_key, *merging);
+    } else if (auto document = core::parse_json_document(path, removed); !document) {
+        text = document.error();
+    } else {
+        text = merge_into_json(path, std::move(*document), servers_key, *merging);
+    }
+    if (!text) return {write_removal(), util::Result<MergeOutcome>(text.error())};
+    auto merged = write_merged(path, *merging, std::move(*text));
+    if (!merged) return {merged.error(), util::Result<MergeOutcome>(merged.error())};
+    return {{}, std::move(merged)};
 }
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,

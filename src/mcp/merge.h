@@ -40,13 +40,17 @@ util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, s
                                                          bool toml, const std::vector<const McpItem*>& items,
                                                          std::shared_ptr<const core::AgentFileRead> read);
 
-// For a file whose text is to be `text` first (the entries a removal takes
-// out of it, say): the merge's new text, as merge_servers_into_agent_file
-// would make it from the file holding `text`, then its one write.
-util::Result<std::string> merged_from_text(const fs::path& path, std::string_view servers_key, bool toml,
-                                           const std::vector<const McpItem*>& items, const std::string& text);
-util::Result<MergeOutcome> write_merged_text(const fs::path& path, const std::vector<const McpItem*>& items,
-                                             const std::string& text);
+// Writes `removed`, the file's text once a removal took entries out of it,
+// together with the merge of `merging` when given, in one write: the merge
+// is made from `removed` as merge_servers_into_agent_file would make it from
+// the file holding it. Each part's outcome is the one it would meet alone:
+// a merge that fails leaves the removal written; a failed write fails both.
+struct RemovalAndMerge {
+    util::Status<> removal;
+    std::optional<util::Result<MergeOutcome>> merge;  // with `merging` only
+};
+RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view servers_key, bool toml,
+                                        const std::string& removed, const std::vector<const McpItem*>* merging);
 
 // The new text of a JSON agent file holding `document`.
 util::Result<std::string> merge_into_json(const fs::path& path, json::Value document,

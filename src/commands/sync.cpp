@@ -38,6 +38,9 @@ public:
     void mcp_section(const mcp::McpPlan& plan);
     void rendered_section(const std::vector<RenderedCommand>& items);
     void hooks_section(const HookPlan& plan);
+    // The hooks about to be written: a settings file that also takes MCP
+    // servers gets both in one write, each reported in its own section.
+    void hooks_ahead(const HookPlan& plan);
     void errors(const std::vector<std::string>& texts);
     void summary();
 
@@ -54,10 +57,17 @@ private:
     template <class Item, class Line>
     std::size_t list(std::string_view header, const std::vector<Item>& items, Line line);
 
+    // The hooks of `path` as an edit of the text an MCP write is about to
+    // write there; nothing when the file has none to write.
+    std::optional<mcp::Further> hooks_for(const fs::path& path) const;
+    void hooks_written(const fs::path& path, const std::optional<mcp::Further>& further);
+
     const core::RunContext& ctx_;
     core::Reporter& reporter_;
     bool dry_run_;
     std::uint64_t changes_ = 0;
+    std::vector<HookFileGroup> hook_groups_;
+    std::map<fs::path, util::Status<>> hooks_written_;  // outcomes of hooks written with MCP servers
 };
 
 template <class Apply, class OnError>
@@ -193,8 +203,11 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
             removed = removal.error();
         } else if (removal->text) {
             auto found = merging.find(first.file.path());
+            auto further = hooks_for(first.file);
             auto written = mcp::write_removal_and_merge(first.file, first.servers_key, first.toml, *removal->text,
-                                                        found == merging.end() ? nullptr : found->second);
+                                                        found == merging.end() ? nullptr : found->second,
+                                                        further ? &*further : nullptr);
+            hooks_written(first.file, further);
             removed = std::move(written.removal);
             if (written.merge) merged_early.emplace(first.file.path(), std::move(*written.merge));
         }
@@ -207,10 +220,14 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
     for (const auto& group : merges) {
         const mcp::McpItem& first = *group.front();
         auto early = merged_early.find(first.file.path());
+        std::optional<mcp::Further> further;
+        if (early == merged_early.end()) further = hooks_for(first.file);
         auto merged = early != merged_early.end() ? std::move(early->second)
                                                   : mcp::merge_servers_into_agent_file(first.file, first.servers_key,
                                                                                        first.toml, group,
-                                                                                       first.read.get());
+                                                                                       first.read.get(),
+                                                                                       further ? &*further : nullptr);
+        hooks_written(first.file, further);
         if (!merged) {
             reporter_.report_error(merged.error().message);
             continue;
@@ -240,9 +257,28 @@ void SectionWriter::hooks_section(const HookPlan& plan) {
         changes_ += actionable;
         return;
     }
-    for (const auto& group : group_actionable_hooks(plan.items)) {
-        count_or_report(apply_hook_group(group), group.items.size());
+    if (hook_groups_.empty()) hook_groups_ = group_actionable_hooks(plan.items);
+    for (const auto& group : hook_groups_) {
+        auto written = hooks_written_.find(group.path);
+        count_or_report(written != hooks_written_.end() ? written->second : apply_hook_group(group),
+                        group.items.size());
     }
+}
+
+void SectionWriter::hooks_ahead(const HookPlan& plan) {
+    if (!dry_run_) hook_groups_ = group_actionable_hooks(plan.items);
+}
+
+std::optional<mcp::Further> SectionWriter::hooks_for(const fs::path& path) const {
+    for (const HookFileGroup& group : hook_groups_) {
+        if (group.path != path || hooks_written_.count(path) != 0) continue;
+        return mcp::Further{[&group](const std::string& text) { return hooks_written_into(group, text); }, {}};
+    }
+    return std::nullopt;
+}
+
+void SectionWriter::hooks_written(const fs::path& path, const std::optional<mcp::Further>& further) {
+    if (further && further->outcome) hooks_written_.emplace(path, *further->outcome);
 }
 
 void SectionWriter::summary() {
@@ -309,6 +345,7 @@ int sync(const core::RunContext& ctx, const core::Config& config, core::Reporter
     } else {
         for (const auto& section : plan.link_sections) writer.link_section(section);
         writer.instructions_section(plan.instructions);
+        writer.hooks_ahead(plan.hooks);
         writer.mcp_section(plan.mcp);
         writer.rendered_section(plan.rendered);
         writer.hooks_section(plan.hooks);

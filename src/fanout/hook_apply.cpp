@@ -200,14 +200,12 @@ std::vector<HookFileGroup> group_actionable_hooks(const std::vector<HookItem>& i
     return groups;
 }
 
-util::Status<> apply_hook_group(const HookFileGroup& group) {
+namespace {
+
+// The settings text with the group's hooks written into `root`, the
+// document the file holds.
+util::Result<std::string> with_hooks(const HookFileGroup& group, util::Result<json::Value> root) {
     const fs::path& path = group.path;
-    // The settings as planning read them, unless they changed since (an MCP
-    // merge into the same file, say).
-    const core::AgentFileRead* read = group.items.front()->read.get();
-    auto root = read && !read->toml && core::unchanged_since(path, *read)
-                    ? util::Result<json::Value>(read->document)
-                    : core::read_json_file(path);
     if (!root) return root.error();
     if (!root->is_object()) {
         return util::error(path.string() + " does not hold a JSON object — left untouched");
@@ -219,16 +217,34 @@ util::Status<> apply_hook_group(const HookFileGroup& group) {
     }
     HookEdit edit(hooks, path);
     for (const HookItem* item : group.items) {
-        if (auto added = edit.add(*item); !added) return added;
+        if (auto added = edit.add(*item); !added) return added.error();
     }
     std::move(edit).finish();
     (*root)[key] = std::move(hooks);
     auto text = json::print_pretty(*root);
     if (!text) return util::error(core::serialise_error(path, text.error().message));
+    return std::move(*text);
+}
+
+}  // namespace
+
+util::Status<> apply_hook_group(const HookFileGroup& group) {
+    const fs::path& path = group.path;
+    // The settings as planning read them, unless they changed since (an MCP
+    // merge into the same file, say).
+    const core::AgentFileRead* read = group.items.front()->read.get();
+    auto text = with_hooks(group, read && !read->toml && core::unchanged_since(path, *read)
+                                      ? util::Result<json::Value>(read->document)
+                                      : core::read_json_file(path));
+    if (!text) return text.error();
     if (auto written = core::write_atomic(path, *text); !written) {
         return util::error("cannot write " + path.string() + ": " + written.error().message());
     }
     return {};
+}
+
+util::Result<std::string> hooks_written_into(const HookFileGroup& group, const std::string& text) {
+    return with_hooks(group, core::parse_json_document(group.path, text));
 }
 
 }  // namespace fanout

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "fanout/hooks.h"
@@ -25,5 +26,8 @@ std::vector<HookFileGroup> group_actionable_hooks(std::vector<HookItem>&& items)
 // and the entry joins the first group with that matcher. The error is the
 // finished text to report.
 util::Status<> apply_hook_group(const HookFileGroup& group);
+// The text apply_hook_group would write were the file's text `text` (the
+// text another edit of the same file is about to write), nothing written.
+util::Result<std::string> hooks_written_into(const HookFileGroup& group, const std::string& text);
 
 }  // namespace fanout

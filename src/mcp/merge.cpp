@@ -44,15 +44,28 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
     return merge_into_json(path, std::move(*document), servers_key, items);
 }
 
-// Writes the merged text, `bytes`, into place.
+// Writes the merged text, `bytes`, into place, edited further when asked.
 util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<const McpItem*>& items,
-                                        util::Result<std::string> bytes) {
+                                        util::Result<std::string> bytes, Further* further = nullptr) {
     if (!bytes) return bytes.error();
+    if (further && further->edit) {
+        auto edited = further->edit(*bytes);
+        if (!edited) {
+            further->outcome = edited.error();
+        } else {
+            further->outcome = util::Status<>();
+            bytes = std::move(*edited);
+        }
+    }
 
     // A file made here to hold resolved secrets is readable by its owner only.
     const bool secrets = writes_resolved_values(items);
     auto written = core::write_atomic(path, *bytes, {.new_file_mode = secrets ? 0600u : 0666u});
-    if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+    if (!written) {
+        auto failed = util::error("cannot write " + path.string() + ": " + written.error().message());
+        if (further && further->outcome && *further->outcome) further->outcome = failed;
+        return failed;
+    }
     MergeOutcome outcome{*written, std::nullopt};
     if (secrets) {
         auto meta = platform::metadata(*written);
@@ -64,13 +77,24 @@ util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<
 }  // namespace
 
 RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view servers_key, bool toml,
-                                        const std::string& removed, const std::vector<const McpItem*>* merging) {
-    auto write_removal = [&]() -> util::Status<> {
-        auto written = core::write_atomic(path, removed);
-        if (!written) return util::error("cannot write " + path.string() + ": " + written.error().message());
+                                        const std::string& removed, const std::vector<const McpItem*>* merging,
+                                        Further* further) {
+    auto write_removal = [&](Further* then) -> util::Status<> {
+        std::string bytes = removed;
+        if (then && then->edit) {
+            auto edited = then->edit(bytes);
+            then->outcome = edited ? util::Status<>() : util::Status<>(edited.error());
+            if (edited) bytes = std::move(*edited);
+        }
+        auto written = core::write_atomic(path, bytes);
+        if (!written) {
+            auto failed = util::error("cannot write " + path.string() + ": " + written.error().message());
+            if (then && then->outcome && *then->outcome) then->outcome = failed;
+            return failed;
+        }
         return {};
     };
-    if (!merging) return {write_removal(), std::nullopt};
+    if (!merging) return {write_removal(further), std::nullopt};
     util::Result<std::string> text = util::Result<std::string>(std::string());
     if (toml) {
         text = merge_into_toml(path, removed, servers_key, *merging);
@@ -79,16 +103,18 @@ RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view s
     } else {
         text = merge_into_json(path, std::move(*document), servers_key, *merging);
     }
-    if (!text) return {write_removal(), util::Result<MergeOutcome>(text.error())};
-    auto merged = write_merged(path, *merging, std::move(*text));
+    // A merge that fails is written without the further edit, which then
+    // meets the file as it would on its own.
+    if (!text) return {write_removal(nullptr), util::Result<MergeOutcome>(text.error())};
+    auto merged = write_merged(path, *merging, std::move(*text), further);
     if (!merged) return {merged.error(), util::Result<MergeOutcome>(merged.error())};
     return {{}, std::move(merged)};
 }
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
-                                                         const core::AgentFileRead* read) {
-    return write_merged(path, items, merged_text(path, servers_key, toml, items, read));
+                                                         const core::AgentFileRead* read, Further* further) {
+    return write_merged(path, items, merged_text(path, servers_key, toml, items, read), further);
 }
 
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,16 @@ struct MergeOutcome {
     std::optional<std::uint32_t> mode;
 };
 
+// A last edit of the text a merge is about to write (the hooks of the same
+// settings file, say): the text to write instead, or why it cannot be made.
+// Its outcome is the one a write of its own would meet: when it fails, the
+// merge is written alone; when the write fails, it fails too.
+using FurtherEdit = std::function<util::Result<std::string>(const std::string& text)>;
+struct Further {
+    FurtherEdit edit;
+    std::optional<util::Status<>> outcome;  // set once the merge got as far as a text
+};
+
 // Inserts or replaces, under `servers_key`, the expected entry of every item
 // that has one, in list order. A file that cannot be read, parsed or merged
 // is not written; the error says why.
@@ -33,7 +44,8 @@ struct MergeOutcome {
 // and the file has not changed since; otherwise the file is read again.
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
                                                          bool toml, const std::vector<const McpItem*>& items,
-                                                         const core::AgentFileRead* read = nullptr);
+                                                         const core::AgentFileRead* read = nullptr,
+                                                         Further* further = nullptr);
 // The same, taking `read` over: when nothing else holds it any more, its
 // document is merged into where it stands rather than copied first.
 util::Result<MergeOutcome> merge_servers_into_agent_file(const fs::path& path, std::string_view servers_key,
@@ -50,7 +62,8 @@ struct RemovalAndMerge {
     std::optional<util::Result<MergeOutcome>> merge;  // with `merging` only
 };
 RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view servers_key, bool toml,
-                                        const std::string& removed, const std::vector<const McpItem*>* merging);
+                                        const std::string& removed, const std::vector<const McpItem*>* merging,
+                                        Further* further = nullptr);
 
 // The new text of a JSON agent file holding `document`.
 util::Result<std::string> merge_into_json(const fs::path& path, json::Value document,

@@ -331,3 +331,56 @@ TEST(Sync, AFileThatLosesAndGainsServers) {
 }
 
 }  // namespace
+
+namespace {
+
+// gemini's one settings file takes its servers and its hooks in one write,
+// each reported in its own section; a file that cannot be written is
+// reported in both, and left as it was.
+TEST(Sync, GeminisSettingsTakeServersAndHooksTogether) {
+    struct Case {
+        const char* name;
+        unsigned dir_mode;  // of ~/.gemini during the sync
+        std::string err;    // {file} stands for the settings file
+        std::string after;  // empty: as before
+        int code;
+    };
+    const std::string before = R"({"theme": "dark", "mcpServers": {"off": {"command": "o"}}, "hooks": {"PreToolUse": []}})";
+    const std::vector<Case> cases = {
+        {"written", 0755, "",
+         "{\n  \"theme\": \"dark\",\n  \"mcpServers\": {\n    \"x\": {\n      \"command\": \"npx\"\n    }\n  },\n"
+         "  \"hooks\": {\n    \"PreToolUse\": [],\n    \"AfterAgent\": [\n      {\n        \"hooks\": [\n          {\n"
+         "            \"type\": \"command\",\n            \"command\": \"notify done\"\n          }\n        ]\n"
+         "      }\n    ]\n  }\n}",
+         0},
+        {"read-only", 0555,
+         "error: cannot write {file}: Permission denied\nerror: cannot write {file}: Permission denied\n"
+         "error: cannot write {file}: Permission denied\n",
+         "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Home h;
+        write_file(h / ".agents/mcp.json",
+                   R"({"mcpServers": {"x": {"command": "npx"}, "off": {"command": "o", "disabled": true}}})");
+        write_file(h / ".agents/hooks/Stop.toml", "[[hook]]\ncommand = \"notify done\"\n");
+        write_file(h / ".gemini/settings.json", before);
+        ASSERT_EQ(::chmod((h / ".gemini").c_str(), c.dir_mode), 0);
+        auto r = run_unprivileged(h, {"sync"});
+        ASSERT_EQ(::chmod((h / ".gemini").c_str(), 0755), 0);
+        std::string err = c.err;
+        const std::string file = (h / ".gemini/settings.json").string();
+        for (auto at = err.find("{file}"); at != std::string::npos; at = err.find("{file}")) err.replace(at, 6, file);
+        const std::string mcp =
+            "mcp (mcp.json)\n  disabled  off → gemini — disabled in the Commons — will be removed\n"
+            "  missing   x → gemini — not in this agent's config yet\n";
+        const std::string hooks = "hooks\n  missing      Stop notify done → gemini — not in this agent's hooks yet\n";
+        EXPECT_EQ(r.out, mcp + hooks +
+                             (c.code == 0 ? "\n3 changes made.\n" : "\nNo changes were made — see the errors above.\n"));
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(read_file(h / ".gemini/settings.json"), c.after.empty() ? before : c.after);
+    }
+}
+
+}  // namespace

@@ -44,28 +44,32 @@ util::Result<std::string> merged_text(const fs::path& path, std::string_view ser
     return merge_into_json(path, std::move(*document), servers_key, items);
 }
 
+// Writes `bytes` into place, edited further first when asked: the further
+// edit's outcome is then the write's. Gives the file written.
+util::Result<fs::path> write_edited(const fs::path& path, std::string bytes, Further* further,
+                                    core::WriteOptions options = {}) {
+    if (further && further->edit) {
+        auto edited = further->edit(bytes);
+        further->outcome = edited ? util::Status<>() : util::Status<>(edited.error());
+        if (edited) bytes = std::move(*edited);
+    }
+    auto written = core::write_atomic(path, bytes, options);
+    if (!written) {
+        util::Error failed = util::error("cannot write " + path.string() + ": " + written.error().message());
+        if (further && further->outcome && *further->outcome) further->outcome = failed;
+        return failed;
+    }
+    return std::move(*written);
+}
+
 // Writes the merged text, `bytes`, into place, edited further when asked.
 util::Result<MergeOutcome> write_merged(const fs::path& path, const std::vector<const McpItem*>& items,
                                         util::Result<std::string> bytes, Further* further = nullptr) {
     if (!bytes) return bytes.error();
-    if (further && further->edit) {
-        auto edited = further->edit(*bytes);
-        if (!edited) {
-            further->outcome = edited.error();
-        } else {
-            further->outcome = util::Status<>();
-            bytes = std::move(*edited);
-        }
-    }
-
     // A file made here to hold resolved secrets is readable by its owner only.
     const bool secrets = writes_resolved_values(items);
-    auto written = core::write_atomic(path, *bytes, {.new_file_mode = secrets ? 0600u : 0666u});
-    if (!written) {
-        auto failed = util::error("cannot write " + path.string() + ": " + written.error().message());
-        if (further && further->outcome && *further->outcome) further->outcome = failed;
-        return failed;
-    }
+    auto written = write_edited(path, std::move(*bytes), further, {.new_file_mode = secrets ? 0600u : 0666u});
+    if (!written) return written.error();
     MergeOutcome outcome{*written, std::nullopt};
     if (secrets) {
         auto meta = platform::metadata(*written);
@@ -80,29 +84,16 @@ RemovalAndMerge write_removal_and_merge(const fs::path& path, std::string_view s
                                         const std::string& removed, const std::vector<const McpItem*>* merging,
                                         Further* further) {
     auto write_removal = [&](Further* then) -> util::Status<> {
-        std::string bytes = removed;
-        if (then && then->edit) {
-            auto edited = then->edit(bytes);
-            then->outcome = edited ? util::Status<>() : util::Status<>(edited.error());
-            if (edited) bytes = std::move(*edited);
-        }
-        auto written = core::write_atomic(path, bytes);
-        if (!written) {
-            auto failed = util::error("cannot write " + path.string() + ": " + written.error().message());
-            if (then && then->outcome && *then->outcome) then->outcome = failed;
-            return failed;
-        }
+        if (auto written = write_edited(path, removed, then); !written) return written.error();
         return {};
     };
     if (!merging) return {write_removal(further), std::nullopt};
-    util::Result<std::string> text = util::Result<std::string>(std::string());
-    if (toml) {
-        text = merge_into_toml(path, removed, servers_key, *merging);
-    } else if (auto document = core::parse_json_document(path, removed); !document) {
-        text = document.error();
-    } else {
-        text = merge_into_json(path, std::move(*document), servers_key, *merging);
-    }
+    auto text = [&]() -> util::Result<std::string> {
+        if (toml) return merge_into_toml(path, removed, servers_key, *merging);
+        auto document = core::parse_json_document(path, removed);
+        if (!document) return document.error();
+        return merge_into_json(path, std::move(*document), servers_key, *merging);
+    }();
     // A merge that fails is written without the further edit, which then
     // meets the file as it would on its own.
     if (!text) return {write_removal(nullptr), util::Result<MergeOutcome>(text.error())};

@@ -40,8 +40,6 @@ void Reporter::print_json(const nlohmann::ordered_json& value) {
     write(out_, text ? *text : std::string("{}"), "\n");
 }
 
-void Reporter::print_json_text(std::string_view text) { write(out_, text, "\n"); }
-
 void Reporter::print_json_part(std::string_view part) { write(out_, part); }
 
 void Reporter::print_json_end() { write(out_, "\n"); }

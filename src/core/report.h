@@ -24,11 +24,9 @@ public:
     void report_error(std::string_view text);
     // The value pretty-printed with a two-space indent, then "\n".
     void print_json(const nlohmann::ordered_json& value);
-    // A JSON document already printed in that layout, then "\n"; its string
-    // escapes are its own, so nothing more is escaped.
-    void print_json_text(std::string_view text);
-    // The same document handed over in parts, as it is written: each part
-    // as it stands, then print_json_end() for the "\n".
+    // A JSON document already printed in that layout, handed over in parts
+    // as it is written: each part as it stands (its string escapes are its
+    // own, so nothing more is escaped), then print_json_end() for the "\n".
     void print_json_part(std::string_view part);
     void print_json_end();
 

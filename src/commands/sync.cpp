@@ -196,8 +196,7 @@ void SectionWriter::apply_mcp(const std::vector<mcp::McpItem>& items) {
         const mcp::McpItem& first = *group.front();
         std::vector<std::string> names;
         for (const mcp::McpItem* item : group) names.push_back(item->server);
-        auto removal = core::config_without_entries(first.file, first.servers_key, first.toml, names,
-                                                    [](const std::string&, const json::Value&) { return true; });
+        auto removal = core::config_without_entries(first.file, first.servers_key, first.toml, names, {});
         util::Status<> removed;
         if (!removal) {
             removed = removal.error();

@@ -63,15 +63,20 @@ util::Result<json::Value> read_json_table(const fs::path& path, std::string_view
     return json_table(path, std::move(*document), key);
 }
 
-// The document a JSON agent file's text holds; no text (no file) or a
-// blank one is an empty object.
-util::Result<json::Value> parse_json_text(const fs::path& path, const std::optional<std::string>& text) {
-    if (!text || util::is_blank(*text)) return json::Value::object();
-    auto value = json::parse(*text);
+// The document a JSON agent file's text holds; a blank one is an empty object.
+util::Result<json::Value> parse_json_string(const fs::path& path, std::string_view text) {
+    if (util::is_blank(text)) return json::Value::object();
+    auto value = json::parse(text);
     if (!value)
         return util::error(path.string() + " is not valid JSON (line " + std::to_string(value.error().line) +
                            ", column " + std::to_string(value.error().column) + ") — left untouched");
     return std::move(*value);
+}
+
+// The same; no text (no file) is an empty object too.
+util::Result<json::Value> parse_json_text(const fs::path& path, const std::optional<std::string>& text) {
+    if (!text) return json::Value::object();
+    return parse_json_string(path, *text);
 }
 
 // Takes the entries `goes` says yes to out of the table under `key`; gives
@@ -91,7 +96,7 @@ std::vector<std::string> take_out_entries(json::Value& document, std::string_vie
     for (const std::string& name : names) {
         auto found = position.find(name);
         if (found == position.end() || going[found->second]) continue;
-        if (!goes(name, members[found->second].second)) continue;
+        if (goes && !goes(name, members[found->second].second)) continue;
         going[found->second] = true;
         taken.push_back(name);
     }
@@ -103,7 +108,6 @@ std::vector<std::string> take_out_entries(json::Value& document, std::string_vie
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (!going[i]) kept_members.emplace_back(members[i].first, std::move(members[i].second));
     }
-    position.clear();
     *member = std::move(kept);
     return taken;
 }
@@ -164,15 +168,15 @@ util::Result<RemovalText> toml_without_entries(const fs::path& path, std::string
     if (!table) return RemovalText{};
 
     RemovalText removal;
-    std::unordered_set<std::string> going;
+    std::unordered_set<std::string_view> going;
     for (const std::string& name : names) {
         const toml::Item* entry = table->get(name);
-        if (!entry || going.count(name) != 0 || !goes(name, toml_item_to_json(*entry))) continue;
+        if (!entry || going.count(name) != 0 || (goes && !goes(name, toml_item_to_json(*entry)))) continue;
         going.insert(name);
         removal.names.push_back(name);
     }
     if (removal.names.empty()) return removal;
-    table->remove_keeping_comments([&](std::string_view name) { return going.count(std::string(name)) != 0; });
+    table->remove_keeping_comments([&](std::string_view name) { return going.count(name) != 0; });
     // Rendered as read: a byte-order mark the file began with stays, as it
     // does on every other write of the file.
     removal.text = document->render();
@@ -198,7 +202,7 @@ util::Result<json::Value> read_json_file(const fs::path& path) {
 }
 
 util::Result<json::Value> parse_json_document(const fs::path& path, const std::string& text) {
-    return parse_json_text(path, text);
+    return parse_json_string(path, text);
 }
 
 util::Result<AgentFileRead> read_agent_file(const fs::path& path, bool toml) {
@@ -305,8 +309,7 @@ util::Result<RemovedEntries> remove_config_entries(const fs::path& path, std::st
 
 util::Result<RemoveOutcome> remove_config_entry(const fs::path& path, std::string_view key, bool toml,
                                                 std::string_view name) {
-    auto removed = remove_config_entries(path, key, toml, {std::string(name)},
-                                         [](const std::string&, const json::Value&) { return true; });
+    auto removed = remove_config_entries(path, key, toml, {std::string(name)}, {});
     if (!removed) return removed.error();
     return RemoveOutcome{!removed->names.empty(), std::move(removed->written)};
 }

@@ -88,7 +88,7 @@ struct RemoveOutcome {
 };
 
 // Says whether the entry `name` of a table goes, given its value (for TOML,
-// as read_config_table converts it).
+// as read_config_table converts it). An empty test lets every entry go.
 using EntryTest = std::function<bool(const std::string& name, const json::Value& entry)>;
 
 struct RemovedEntries {

@@ -176,7 +176,7 @@ const json::Value* member(const json::Value::object_t& object, std::string_view 
 }
 
 bool table_equals(const toml::Table& table, const json::Value& json) {
-    if (table.size() > searched_members) return json::equal(toml_item_to_json(toml::Item(table)), json);
+    if (table.size() > searched_members) return json::equal(table_to_json(table), json);
     if (!json.is_object()) return false;
     const auto& object = json.get_ref<const json::Value::object_t&>();
     // A table holds each key once.

@@ -98,9 +98,11 @@ util::IoResult<platform::File> lock_file(const fs::path& state_dir, Clock::time_
     return held ? std::move(*held) : platform::File();
 }
 
+// Nothing there, nor any directory that could hold it.
 bool nothing_at(const fs::path& path) {
     auto found = platform::symlink_metadata(path);
-    return !found && found.error() == std::errc::no_such_file_or_directory;
+    return !found && (found.error() == std::errc::no_such_file_or_directory ||
+                      found.error() == std::errc::not_a_directory);
 }
 
 LockOutcome outcome_of(util::IoResult<platform::File> file, bool timed_out) {

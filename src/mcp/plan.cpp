@@ -15,17 +15,13 @@
 #include "mcp/diff.h"
 #include "mcp/dialect.h"
 #include "mcp/env_refs.h"
+#include "mcp/listing.h"
 #include "platform/platform.h"
 #include "platform/tasks.h"
 
 namespace mcp {
 
 namespace {
-
-bool is_disabled(const json::Value& server) {
-    auto it = server.find("disabled");
-    return it != server.end() && it->is_boolean() && it->get<bool>();
-}
 
 bool allowlist_excludes(const core::McpServerSettings* settings, std::string_view agent) {
     if (!settings || !settings->agents) return false;
@@ -76,9 +72,8 @@ struct CommonsList {
     CommonsList(const core::Config& config, const McpServers& loaded) {
         for (const auto& entry : loaded) {
             names.insert(entry.name);
-            auto found = config.mcp.find(entry.name);
-            servers.push_back({entry.name, entry.server, uses_env_references(entry.server),
-                               found == config.mcp.end() ? nullptr : &found->second});
+            servers.push_back(
+                {entry.name, entry.server, uses_env_references(entry.server), settings_for(config, entry.name)});
         }
     }
 };
@@ -91,9 +86,6 @@ std::vector<const core::Target*> key_merge_agents(const std::vector<core::Target
     }
     return agents;
 }
-
-core::AgentFileReads::Shared read_agent_file_of(const core::RunContext& ctx, const core::Target& target,
-                                                core::AgentFileReads* reads);
 
 
 // The entry an agent holds under a server's name, where it stands in the
@@ -174,7 +166,7 @@ private:
 // Whether the server is planned for the agent at all: a server disabled,
 // or outside its allowlist, is only looked for.
 bool planned_for(const CommonsServer& commons, const std::string& agent) {
-    return !is_disabled(commons.server) && !allowlist_excludes(commons.settings, agent);
+    return !server_disabled(commons.server) && !allowlist_excludes(commons.settings, agent);
 }
 
 // The file as planning reads it: through `reads` when given.
@@ -269,11 +261,14 @@ void plan_target(const core::RunContext& ctx, const core::Target& target, const 
         // own: anything else there is the user's entry and stays.
         if (!planned_for(commons_server, target.name)) {
             if (!held) continue;
+            // A disabled server's entry inside its allowlist is mirthlode's
+            // without a look at it.
             json::Value converted;
-            if (!owns_entry(ctx, *spec, target.name, name, server, settings, held.as_json(converted))) {
+            if (allowlist_excludes(settings, target.name) &&
+                !equals_commons_copy(ctx, *spec, target.name, name, server, settings, held.as_json(converted))) {
                 add(name, McpState::excluded);
             } else {
-                add(name, is_disabled(server) ? McpState::disabled : McpState::stranded);
+                add(name, server_disabled(server) ? McpState::disabled : McpState::stranded);
             }
             continue;
         }

@@ -96,7 +96,8 @@ void read_agent_files_alongside(const core::RunContext& ctx, const std::vector<c
 
 // plan_mcp_agent for the servers `load` gives (nullptr: none, nothing is
 // planned), each agent's file read while `load` runs and planned as soon as
-// both are there; without `reads`, an agent's file lives no longer than its
+// both are there (`load` must not wait on work of the shared thread pool:
+// the tasks waiting for it hold threads); without `reads`, an agent's file lives no longer than its
 // planning unless an item keeps it for a merge.
 void plan_mcp_loading(const core::RunContext& ctx, const core::Config& config, const std::vector<core::Target>& targets,
                       const std::function<const McpServers*()>& load, McpPlan& plan, bool keep_managed = true,

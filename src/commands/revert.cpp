@@ -27,10 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string write_error_text(const fs::path& path, std::error_code error) {
-    return "cannot write " + path.string() + ": " + error.message();
-}
-
 // The built-in agent of that name, else the custom agent of that name.
 std::optional<core::Target> resolve_agent(const std::string& name, const core::Config& config) {
     if (const core::AgentSpec* spec = core::agent_by_name(name)) return core::target_from_spec(*spec);
@@ -301,17 +297,11 @@ void Reverter::hooks() {
     std::optional<HookRemoval> removal = load_hooks();
     if (!removal) return;
     if (!removal->commons.empty()) {
-        auto root = core::read_json_file(settings);
-        if (!root) {
-            removal->failed = root.error().message;
-        } else if (take_out_hooks(*removal, *root, target_.name)) {
-            auto text = json::print_pretty(*root);
-            if (!text) {
-                removal->failed = core::serialise_error(settings, text.error().message);
-            } else if (auto written = core::write_atomic(settings, *text); !written) {
-                removal->failed = write_error_text(settings, written.error());
-            }
-        }
+        // The settings file edited as the servers' file is, with no servers to take.
+        auto done = core::remove_config_entries(settings, spec.hooks_key, false, {}, {}, [&](json::Value& root) {
+            return take_out_hooks(*removal, root, target_.name);
+        });
+        if (!done) removal->failed = done.error().message;
     }
     report_hooks(*removal, settings);
 }

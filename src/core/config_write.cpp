@@ -29,7 +29,8 @@ struct ConfigDocument {
 util::Result<ConfigDocument> open_config(const fs::path& config_dir) {
     ConfigDocument config;
     config.path = config_dir / "mirthlode.toml";
-    config.existed = static_cast<bool>(platform::symlink_metadata(config.path));
+    // A link that leads nowhere holds no file: a write makes one where it leads.
+    config.existed = static_cast<bool>(platform::metadata(config.path));
     auto text = read_toml_document(config.path);
     if (!text) return text.error();
     config.old_text = std::move(*text);
@@ -50,18 +51,19 @@ util::Result<ConfigDocument> open_config(const fs::path& config_dir) {
 }
 
 // Writes the document back when its text has changed; true when written.
-util::Result<bool> save_config(const fs::path& config_dir, const ConfigDocument& config) {
+// The file written (a link's target when the path is a link); nothing when
+// the text did not change.
+util::Result<std::optional<fs::path>> save_config(const fs::path& config_dir, const ConfigDocument& config) {
     std::string text = config.document.render();
     if (config.crlf) text = util::with_crlf_line_ends(text);
     if (config.bom && !text.starts_with(byte_order_mark)) text.insert(0, byte_order_mark);
-    if (text == config.old_text) return false;
+    if (text == config.old_text) return std::optional<fs::path>();
     if (auto made = platform::create_directories(config_dir); !made) {
         return util::error("cannot create " + config_dir.string() + ": " + made.error().message());
     }
-    if (auto written = write_atomic(config.path, text); !written) {
-        return util::error("cannot write " + config.path.string() + ": " + written.error().message());
-    }
-    return true;
+    auto written = write_atomic(config.path, text);
+    if (!written) return util::error("cannot write " + config.path.string() + ": " + written.error().message());
+    return std::optional<fs::path>(std::move(*written));
 }
 
 toml::Value array_of_names(const std::vector<std::string>& names) {
@@ -154,8 +156,9 @@ util::Result<McpSettingsWrite> write_mcp_settings(const fs::path& config_dir,
     }
     auto saved = save_config(config_dir, *config);
     if (!saved) return saved.error();
-    done.path = config->path;
-    done.written = *saved;
+    // An undo goes where the write went.
+    done.path = saved->value_or(config->path);
+    done.written = saved->has_value();
     if (config->existed) done.previous = std::move(config->old_text);
     return done;
 }

@@ -37,7 +37,7 @@ struct McpSettingsRefusal {
 // was before, for putting it back.
 struct McpSettingsWrite {
     std::vector<McpSettingsRefusal> refused;
-    fs::path path;
+    fs::path path;  // the file written, a link's target when mirthlode.toml is a link
     bool written = false;
     std::optional<std::string> previous;  // the old text; absent: there was no file
 };

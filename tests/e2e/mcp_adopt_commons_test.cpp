@@ -247,6 +247,14 @@ TEST(McpAdoptCommons, OnlyWhatWasSavedIsReportedAsAdopted) {
     EXPECT_EQ(r.out, "not adopted: a, b\n");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(read_file(h / ".config/mirthlode/mirthlode.toml"), "# mine\r\n[targets]\r\npi = false\r\n");
+    // A link that leads nowhere stays so: the file made where it leads goes again.
+    fs::remove(h / ".config/mirthlode/mirthlode.toml");
+    fs::create_symlink(h / "elsewhere.toml", h / ".config/mirthlode/mirthlode.toml");
+    r = h.run({"mcp", "adopt", "--all"});
+    EXPECT_EQ(r.out, "not adopted: a, b\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(fs::is_symlink(h / ".config/mirthlode/mirthlode.toml"));
+    EXPECT_FALSE(fs::exists(h / "elsewhere.toml"));
     fs::remove_all(h / ".config");
 
     // mirthlode.toml cannot be written: the server it had to scope is not
